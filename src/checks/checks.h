@@ -1,0 +1,24 @@
+// The checks made before anything is flashed.
+#ifndef KST_CHECKS_H
+#define KST_CHECKS_H
+
+#include "platform/platform.h"
+
+// Number of bytes kept of a version string.
+#define BVSIZE 4
+
+// 0 on AC power; RC_POWER_OFFLINE when not (or unknown), RC_POWER_UNKNOWN
+// when the power status cannot be read.
+int CheckAcPower();
+
+// Runs the probe BIOSVER.EXE and reads the machine's version from its answer
+// file BV into lpBuffer (zero-filled first). 0, RC_NOT_FOUND,
+// RC_MACHINE_VERSION or RC_MACHINE_TIMEOUT.
+int GetMachineBiosVersion(LPSTR lpBuffer, DWORD dwSize);
+
+// Finds the version inside the image named by LoaderSettings.ImageFile:
+// the four bytes before the first "-0000-". 0, RC_IMAGE_OPEN or
+// RC_IMAGE_VERSION.
+int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize);
+
+#endif

@@ -1,0 +1,159 @@
+// The entry point and the launch sequence.
+#include <cstdlib>
+#include <cstring>
+
+#include "checks/checks.h"
+#include "flasher/flasher.h"
+#include "launch/loader.h"
+#include "launch/messages.h"
+#include "launch/results.h"
+#include "settings/codepage.h"
+#include "settings/inireader.h"
+
+LOADERSETTINGS LoaderSettings = {"Vesmar WinKestrom", "BIOS.BAK", "FLASHABL.ROM"};
+
+// The single-instance guard: never owned and never closed, so it lasts until
+// the process ends.
+static HANDLE g_hGuardMutex = NULL;
+
+// The longest module path asked for; longer ones keep the current directory.
+#define MODULE_PATH_LIMIT 32768
+
+void ResetSettings()
+{
+    static const LOADERSETTINGS defaults = {"Vesmar WinKestrom", "BIOS.BAK", "FLASHABL.ROM"};
+    LoaderSettings = defaults;
+}
+
+static void LoadSetting(LPCSTR lpSection, LPCSTR lpKey, LPSTR lpField)
+{
+    char szValue[SETTINGS_READ_SIZE + 1];
+    memset(szValue, 0, sizeof szValue);
+    if (ReadIniValue(SETTINGS_FILE, lpSection, lpKey, szValue, SETTINGS_READ_SIZE))
+        BoundedCopy(lpField, szValue, FIELD_SIZE);
+}
+
+void LoadSettings()
+{
+    LoadSetting("UI", "Title", LoaderSettings.Title);
+    LoadSetting("Main", "BackupFile", LoaderSettings.BackupFile);
+    LoadSetting("Main", "ImageFile", LoaderSettings.ImageFile);
+}
+
+LPCSTR GetCommandTail(LPCSTR lpCommandLine)
+{
+    LPCSTR p = lpCommandLine;
+    if (!p)
+        return "";
+    if (*p == '"') {
+        p++;
+        while (*p && *p != '"')
+            p = NextCharAcp(p);
+        if (*p == '"')
+            p++;
+    } else {
+        while ((BYTE)*p > 0x20)
+            p++;
+    }
+    while ((BYTE)*p >= 0x01 && (BYTE)*p <= 0x20)
+        p++;
+    return p;
+}
+
+void SetWorkDirToExeDir()
+{
+    // The launcher's own file, whatever its parent passed as the first
+    // token of the command line.
+    LPSTR lpPath = NULL;
+    for (DWORD dwCapacity = MAX_PATH; dwCapacity <= MODULE_PATH_LIMIT; dwCapacity *= 2) {
+        lpPath = (LPSTR)calloc(dwCapacity + 1, 1);
+        if (!lpPath)
+            return;
+        DWORD dwLength = GetModuleFileNameA(NULL, lpPath, dwCapacity);
+        if (dwLength == 0) {
+            free(lpPath);
+            return;
+        }
+        if (dwLength < dwCapacity)
+            break;
+        free(lpPath);
+        lpPath = NULL;
+    }
+    if (!lpPath)
+        return;
+
+    LPSTR lpSlash = (LPSTR)FindLastCharAcp(lpPath, '\\');
+    if (lpSlash) {
+        // A file in a drive's root keeps the root, not the drive's own
+        // current directory that "C:" alone would mean.
+        BOOL bRoot = lpSlash == lpPath || (lpSlash == lpPath + 2 && lpPath[1] == ':');
+        lpSlash[bRoot ? 1 : 0] = 0;
+    }
+    SetCurrentDirectoryA(lpPath);
+    free(lpPath);
+}
+
+static BOOL SettingsFilePresent()
+{
+    DWORD dwAttributes = GetFileAttributesA(SETTINGS_FILE);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int RunLauncher(LPCSTR lpCmdLine)
+{
+    g_hGuardMutex = CreateMutexA(NULL, FALSE, MUTEX_NAME);
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        return RC_SUCCESS;
+    if (!g_hGuardMutex) {
+        ShowResultMessage(STAGE_INIT, RC_MUTEX);
+        return RC_MUTEX;
+    }
+
+    if (!lpCmdLine || !*lpCmdLine) {
+        ShowResultMessage(STAGE_HELP, RC_HELP);
+        return RC_HELP;
+    }
+
+    SetWorkDirToExeDir();
+
+    if (!SettingsFilePresent()) {
+        ShowResultMessage(STAGE_SETTINGS, RC_NOT_FOUND);
+        return RC_NOT_FOUND;
+    }
+    LoadSettings();
+
+    // Only a No, or a box that could not be shown, ends the AC prompt.
+    int nCode;
+    while ((nCode = CheckAcPower()) != RC_SUCCESS) {
+        int nAnswer = ShowResultMessage(STAGE_POWER, nCode);
+        if (nAnswer == IDNO || nAnswer == 0)
+            return nCode;
+    }
+
+    char szMachineVersion[FIELD_SIZE];
+    char szImageVersion[FIELD_SIZE];
+    memset(szMachineVersion, 0, sizeof szMachineVersion);
+    memset(szImageVersion, 0, sizeof szImageVersion);
+
+    nCode = GetMachineBiosVersion(szMachineVersion, sizeof szMachineVersion);
+    if (nCode != RC_SUCCESS) {
+        ShowResultMessage(STAGE_MACHINE, nCode);
+        return nCode;
+    }
+    nCode = GetImageBiosVersion(szImageVersion, sizeof szImageVersion);
+    if (nCode != RC_SUCCESS) {
+        ShowResultMessage(STAGE_IMAGE, nCode);
+        return nCode;
+    }
+
+    // Nothing is flashed unless the user really answered Yes.
+    if (ShowConfirmation(szMachineVersion, szImageVersion) != IDYES)
+        return RC_DECLINED;
+
+    nCode = RunFlasher(lpCmdLine);
+    if (nCode != RC_SUCCESS) {
+        ShowResultMessage(STAGE_FLASHER, nCode);
+        return nCode;
+    }
+    return RC_SUCCESS;
+}

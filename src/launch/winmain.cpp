@@ -1,0 +1,16 @@
+// The launcher's entry point.
+#include "launch/loader.h"
+#include "settings/codepage.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nCmdShow)
+{
+    (void)hInstance;
+    (void)hPrevInstance;
+    (void)nCmdShow;
+    (void)lpCmdLine;
+    // The tail is cut from the process's command line here rather than taken
+    // from the runtime, whose own cut does not step over double-byte
+    // characters inside a quoted name.
+    InitCodePage();
+    return RunLauncher(GetCommandTail(GetCommandLineA()));
+}

@@ -1,0 +1,686 @@
+// The fake platform of the host build: Win32 names over a scripted machine.
+#include "platform/fake_platform.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+
+namespace {
+
+struct Window {
+    std::string strClass;
+    std::string strText;
+    HWND hParent;
+    int nId;
+    BOOL bEnabled;
+    BOOL bVisible;
+    int nAppearAtSearch;
+};
+
+struct Process {
+    FakeProcess spec;
+    DWORD dwStartTime;
+    bool bEnded;
+    DWORD dwEndCode;
+    bool bProcessOpen;
+    bool bThreadOpen;
+};
+
+struct Power {
+    BOOL bSucceeds;
+    BYTE bACLineStatus;
+};
+
+struct State {
+    std::vector<std::string> log;
+    std::string strCommandLine;
+    std::string strModule;
+    std::string strCurrentDirectory;
+    UINT uAcp = 1252;
+    UINT uMaxCharSize = 0;
+    std::vector<BYTE> leadRanges;
+    bool bLeadOverride = false;
+    int nMutexMode = FAKE_MUTEX_NEW;
+    DWORD dwLastError = 0;
+    std::map<std::string, std::deque<int>> answers;
+    std::vector<FakeBox> boxes;
+    std::deque<Power> power;
+    DWORD dwClock = 0;
+    DWORD dwSlept = 0;
+    std::deque<FakeProcess> queued;
+    std::vector<FakeProcessCall> calls;
+    std::vector<Process> processes;
+    std::vector<Window> windows;
+    int nFindCount = 0;
+    std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnSend;
+};
+
+State g_state;
+char g_szCommandLine[4096];
+int g_nMutexToken;
+
+void Log(const std::string& strLine)
+{
+    g_state.log.push_back(strLine);
+}
+
+std::string HandleText(const void* h)
+{
+    char szText[32];
+    snprintf(szText, sizeof szText, "0x%lx", (unsigned long)(uintptr_t)h);
+    return szText;
+}
+
+// Window handles are 1-based indices; process and thread handles are
+// 0x1000 + 2 * index and one more.
+Window* FindWindowRecord(HWND hWnd)
+{
+    uintptr_t nIndex = (uintptr_t)hWnd;
+    if (nIndex == 0 || nIndex > g_state.windows.size())
+        return NULL;
+    return &g_state.windows[nIndex - 1];
+}
+
+bool WindowExists(HWND hWnd)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow)
+        return false;
+    if (pWindow->hParent)
+        return WindowExists(pWindow->hParent);
+    return g_state.nFindCount >= pWindow->nAppearAtSearch;
+}
+
+Process* FindProcess(HANDLE hProcess, bool* pbThread)
+{
+    uintptr_t nValue = (uintptr_t)hProcess;
+    if (nValue < 0x1000)
+        return NULL;
+    uintptr_t nIndex = (nValue - 0x1000) / 2;
+    if (nIndex >= g_state.processes.size())
+        return NULL;
+    if (pbThread)
+        *pbThread = ((nValue - 0x1000) % 2) != 0;
+    return &g_state.processes[nIndex];
+}
+
+bool EqualNoCase(const std::string& a, const char* b)
+{
+    size_t nLength = strlen(b);
+    if (a.size() != nLength)
+        return false;
+    for (size_t i = 0; i < nLength; i++) {
+        unsigned char x = (unsigned char)a[i];
+        unsigned char y = (unsigned char)b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = (unsigned char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = (unsigned char)(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+int CopyText(const std::string& strText, LPSTR lpBuffer, int nMaxCount)
+{
+    if (!lpBuffer || nMaxCount <= 0)
+        return 0;
+    int nLength = (int)strText.size();
+    if (nLength > nMaxCount - 1)
+        nLength = nMaxCount - 1;
+    memcpy(lpBuffer, strText.data(), (size_t)nLength);
+    lpBuffer[nLength] = 0;
+    return nLength;
+}
+
+bool EnumDescendants(HWND hParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    for (size_t i = 0; i < g_state.windows.size(); i++) {
+        if (g_state.windows[i].hParent != hParent)
+            continue;
+        HWND hChild = (HWND)(uintptr_t)(i + 1);
+        if (!lpEnumFunc(hChild, lParam))
+            return false;
+        if (!EnumDescendants(hChild, lpEnumFunc, lParam))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- scripting -------------------------------------------------------------
+
+void FakeReset()
+{
+    g_state = State();
+    g_szCommandLine[0] = 0;
+}
+
+const std::vector<std::string>& FakeLog()
+{
+    return g_state.log;
+}
+
+std::vector<std::string> FakeLogLines(const char* lpPrefix)
+{
+    std::vector<std::string> lines;
+    size_t nLength = strlen(lpPrefix);
+    for (const std::string& strLine : g_state.log)
+        if (strLine.compare(0, nLength, lpPrefix) == 0)
+            lines.push_back(strLine);
+    return lines;
+}
+
+int FakeLogCount(const char* lpPrefix)
+{
+    return (int)FakeLogLines(lpPrefix).size();
+}
+
+void FakeSetCommandLine(const char* lpCommandLine)
+{
+    snprintf(g_szCommandLine, sizeof g_szCommandLine, "%s", lpCommandLine);
+}
+
+void FakeSetModuleFileName(const char* lpFileName)
+{
+    g_state.strModule = lpFileName;
+}
+
+std::string FakeCurrentDirectory()
+{
+    return g_state.strCurrentDirectory;
+}
+
+void FakeSetCodePage(UINT uAcp, UINT uMaxCharSize, const BYTE* lpLeadRanges)
+{
+    g_state.uAcp = uAcp;
+    g_state.uMaxCharSize = uMaxCharSize;
+    g_state.leadRanges.clear();
+    g_state.bLeadOverride = lpLeadRanges != NULL;
+    for (int i = 0; lpLeadRanges && lpLeadRanges[i] && i < MAX_LEADBYTES; i++)
+        g_state.leadRanges.push_back(lpLeadRanges[i]);
+}
+
+void FakeSetMutex(int nMode)
+{
+    g_state.nMutexMode = nMode;
+}
+
+void FakeAnswer(const char* lpCaption, int nAnswer)
+{
+    g_state.answers[lpCaption].push_back(nAnswer);
+}
+
+const std::vector<FakeBox>& FakeBoxes()
+{
+    return g_state.boxes;
+}
+
+void FakeQueuePower(BOOL bSucceeds, BYTE bACLineStatus)
+{
+    g_state.power.push_back(Power{bSucceeds, bACLineStatus});
+}
+
+void FakeAdvanceClock(DWORD dwMilliseconds)
+{
+    g_state.dwClock += dwMilliseconds;
+}
+
+DWORD FakeSleptTotal()
+{
+    return g_state.dwSlept;
+}
+
+void FakeQueueProcess(const FakeProcess& process)
+{
+    g_state.queued.push_back(process);
+}
+
+const std::vector<FakeProcessCall>& FakeProcessCalls()
+{
+    return g_state.calls;
+}
+
+void FakeEndProcess(int nIndex, DWORD dwExitCode)
+{
+    if (nIndex < 0 || (size_t)nIndex >= g_state.processes.size())
+        return;
+    g_state.processes[(size_t)nIndex].bEnded = true;
+    g_state.processes[(size_t)nIndex].dwEndCode = dwExitCode;
+}
+
+int FakeOpenHandles()
+{
+    int nOpen = 0;
+    for (const Process& process : g_state.processes)
+        nOpen += (process.bProcessOpen ? 1 : 0) + (process.bThreadOpen ? 1 : 0);
+    return nOpen;
+}
+
+HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int nId,
+                   BOOL bEnabled, BOOL bVisible, int nAppearAtSearch)
+{
+    Window window;
+    window.strClass = lpClass;
+    window.strText = lpCaption ? lpCaption : "";
+    window.hParent = hParent;
+    window.nId = nId;
+    window.bEnabled = bEnabled;
+    window.bVisible = bVisible;
+    window.nAppearAtSearch = nAppearAtSearch;
+    g_state.windows.push_back(window);
+    return (HWND)(uintptr_t)g_state.windows.size();
+}
+
+std::string FakeWindowText(HWND hWnd)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    return pWindow ? pWindow->strText : std::string();
+}
+
+BOOL FakeWindowEnabled(HWND hWnd)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    return pWindow ? pWindow->bEnabled : FALSE;
+}
+
+BOOL FakeWindowVisible(HWND hWnd)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    return pWindow ? pWindow->bVisible : FALSE;
+}
+
+int FakeFindCount()
+{
+    return g_state.nFindCount;
+}
+
+void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler)
+{
+    g_state.fnSend = fnHandler;
+}
+
+// ---- platform helpers ------------------------------------------------------
+
+FILE* OpenSharedRead(LPCSTR lpFileName)
+{
+    Log(std::string("OpenSharedRead ") + (lpFileName ? lpFileName : "(null)"));
+    if (!lpFileName)
+        return NULL;
+    struct stat st;
+    if (stat(lpFileName, &st) == 0 && S_ISDIR(st.st_mode))
+        return NULL;
+    return fopen(lpFileName, "rb");
+}
+
+void AbortProcess()
+{
+    Log("AbortProcess");
+    if (!g_state.boxes.empty())
+        fprintf(stderr, "abnormal stop after box [%s] %s\n", g_state.boxes.back().strCaption.c_str(),
+                g_state.boxes.back().strText.c_str());
+    abort();
+}
+
+// ---- KERNEL32 --------------------------------------------------------------
+
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpAttributes, BOOL bInitialOwner, LPCSTR lpName)
+{
+    Log(std::string("CreateMutexA ") + (lpName ? lpName : "(null)") +
+        (lpAttributes ? " attributes" : "") + (bInitialOwner ? " owned" : ""));
+    switch (g_state.nMutexMode) {
+    case FAKE_MUTEX_FAIL:
+        g_state.dwLastError = 5;
+        return NULL;
+    case FAKE_MUTEX_EXISTS:
+        g_state.dwLastError = ERROR_ALREADY_EXISTS;
+        return &g_nMutexToken;
+    default:
+        g_state.dwLastError = ERROR_SUCCESS;
+        return &g_nMutexToken;
+    }
+}
+
+DWORD GetLastError()
+{
+    return g_state.dwLastError;
+}
+
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName)
+{
+    Log(std::string("SetCurrentDirectoryA ") + (lpPathName ? lpPathName : "(null)"));
+    g_state.strCurrentDirectory = lpPathName ? lpPathName : "";
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR lpFileName)
+{
+    Log(std::string("GetFileAttributesA ") + (lpFileName ? lpFileName : "(null)"));
+    struct stat st;
+    if (!lpFileName || stat(lpFileName, &st) != 0) {
+        g_state.dwLastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0x80u;
+}
+
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+{
+    (void)hModule;
+    if (!lpFilename || nSize == 0)
+        return 0;
+    DWORD dwLength = (DWORD)g_state.strModule.size();
+    if (dwLength >= nSize) {
+        memcpy(lpFilename, g_state.strModule.data(), nSize - 1);
+        lpFilename[nSize - 1] = 0;
+        return nSize;
+    }
+    memcpy(lpFilename, g_state.strModule.c_str(), dwLength + 1);
+    return dwLength;
+}
+
+LPSTR GetCommandLineA()
+{
+    return g_szCommandLine;
+}
+
+UINT GetACP()
+{
+    return g_state.uAcp;
+}
+
+BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
+{
+    memset(lpCPInfo, 0, sizeof *lpCPInfo);
+    lpCPInfo->DefaultChar[0] = '?';
+    static const BYTE k932[] = {0x81, 0x9F, 0xE0, 0xFC, 0};
+    static const BYTE kWide[] = {0x81, 0xFE, 0};
+    static const BYTE k1361[] = {0x84, 0xD3, 0xD8, 0xDE, 0xE0, 0xF9, 0};
+    const BYTE* lpRanges = NULL;
+    if (CodePage == g_state.uAcp && g_state.bLeadOverride) {
+        lpCPInfo->MaxCharSize = g_state.uMaxCharSize ? g_state.uMaxCharSize : 2;
+        for (size_t i = 0; i < g_state.leadRanges.size(); i++)
+            lpCPInfo->LeadByte[i] = g_state.leadRanges[i];
+        return TRUE;
+    }
+    if (CodePage == 932)
+        lpRanges = k932;
+    else if (CodePage == 936 || CodePage == 949 || CodePage == 950)
+        lpRanges = kWide;
+    else if (CodePage == 1361)
+        lpRanges = k1361;
+    lpCPInfo->MaxCharSize = lpRanges ? 2 : 1;
+    if (CodePage == g_state.uAcp && g_state.uMaxCharSize)
+        lpCPInfo->MaxCharSize = g_state.uMaxCharSize;
+    for (int i = 0; lpRanges && lpRanges[i]; i++)
+        lpCPInfo->LeadByte[i] = lpRanges[i];
+    return TRUE;
+}
+
+BOOL GetSystemPowerStatus(LPSYSTEM_POWER_STATUS lpSystemPowerStatus)
+{
+    Log("GetSystemPowerStatus");
+    Power power = {TRUE, 1};
+    if (!g_state.power.empty()) {
+        power = g_state.power.front();
+        if (g_state.power.size() > 1)
+            g_state.power.pop_front();
+    }
+    if (!power.bSucceeds)
+        return FALSE;
+    memset(lpSystemPowerStatus, 0, sizeof *lpSystemPowerStatus);
+    lpSystemPowerStatus->ACLineStatus = power.bACLineStatus;
+    return TRUE;
+}
+
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                    BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                    LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                    LPPROCESS_INFORMATION lpProcessInformation)
+{
+    FakeProcessCall call;
+    call.bHasApplication = lpApplicationName != NULL;
+    call.strApplication = lpApplicationName ? lpApplicationName : "";
+    call.bHasCommandLine = lpCommandLine != NULL;
+    call.strCommandLine = lpCommandLine ? lpCommandLine : "";
+    call.bSecurityNull = !lpProcessAttributes && !lpThreadAttributes;
+    call.bInheritHandles = bInheritHandles;
+    call.dwCreationFlags = dwCreationFlags;
+    call.bEnvironmentNull = lpEnvironment == NULL;
+    call.bDirectoryNull = lpCurrentDirectory == NULL;
+    call.dwStartupSize = lpStartupInfo ? lpStartupInfo->cb : 0;
+    call.bStartupZeroed = false;
+    if (lpStartupInfo) {
+        STARTUPINFOA zero;
+        memset(&zero, 0, sizeof zero);
+        zero.cb = lpStartupInfo->cb;
+        call.bStartupZeroed = memcmp(&zero, lpStartupInfo, sizeof zero) == 0;
+    }
+    g_state.calls.push_back(call);
+    Log("CreateProcessA " + (call.bHasApplication ? call.strApplication : std::string("(null)")) + "|" +
+        (call.bHasCommandLine ? call.strCommandLine : std::string("(null)")));
+
+    if (g_state.queued.empty() || !g_state.queued.front().bStarts) {
+        if (!g_state.queued.empty())
+            g_state.queued.pop_front();
+        g_state.dwLastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    Process process;
+    process.spec = g_state.queued.front();
+    g_state.queued.pop_front();
+    process.dwStartTime = g_state.dwClock;
+    process.bEnded = false;
+    process.dwEndCode = process.spec.dwExitCode;
+    process.bProcessOpen = true;
+    process.bThreadOpen = true;
+    g_state.processes.push_back(process);
+    size_t nIndex = g_state.processes.size() - 1;
+    lpProcessInformation->hProcess = (HANDLE)(uintptr_t)(0x1000 + 2 * nIndex);
+    lpProcessInformation->hThread = (HANDLE)(uintptr_t)(0x1000 + 2 * nIndex + 1);
+    lpProcessInformation->dwProcessId = (DWORD)(100 + nIndex);
+    lpProcessInformation->dwThreadId = (DWORD)(200 + nIndex);
+    if (g_state.processes[nIndex].spec.fnOnStart)
+        g_state.processes[nIndex].spec.fnOnStart();
+    return TRUE;
+}
+
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
+{
+    bool bThread = false;
+    Process* pProcess = FindProcess(hProcess, &bThread);
+    Log("GetExitCodeProcess " + HandleText(hProcess));
+    if (!pProcess || bThread || !pProcess->bProcessOpen || pProcess->spec.bQueryFails) {
+        g_state.dwLastError = 6;
+        return FALSE;
+    }
+    if (!pProcess->bEnded && pProcess->spec.dwRunMs != FAKE_FOREVER &&
+        g_state.dwClock - pProcess->dwStartTime >= pProcess->spec.dwRunMs)
+        pProcess->bEnded = true;
+    *lpExitCode = pProcess->bEnded ? pProcess->dwEndCode : (DWORD)STILL_ACTIVE;
+    return TRUE;
+}
+
+void Sleep(DWORD dwMilliseconds)
+{
+    Log("Sleep " + std::to_string(dwMilliseconds));
+    g_state.dwClock += dwMilliseconds;
+    g_state.dwSlept += dwMilliseconds;
+}
+
+DWORD GetTickCount()
+{
+    return g_state.dwClock;
+}
+
+BOOL CloseHandle(HANDLE hObject)
+{
+    Log("CloseHandle " + HandleText(hObject));
+    bool bThread = false;
+    Process* pProcess = FindProcess(hObject, &bThread);
+    if (!pProcess)
+        return FALSE;
+    bool& bOpen = bThread ? pProcess->bThreadOpen : pProcess->bProcessOpen;
+    if (!bOpen)
+        return FALSE;
+    bOpen = false;
+    return TRUE;
+}
+
+BOOL DeleteFileA(LPCSTR lpFileName)
+{
+    Log(std::string("DeleteFileA ") + (lpFileName ? lpFileName : "(null)"));
+    if (!lpFileName)
+        return FALSE;
+    struct stat st;
+    if (stat(lpFileName, &st) != 0 || S_ISDIR(st.st_mode))
+        return FALSE;
+    return unlink(lpFileName) == 0;
+}
+
+// ---- USER32 ----------------------------------------------------------------
+
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    FakeBox box;
+    box.strCaption = lpCaption ? lpCaption : "";
+    box.strText = lpText ? lpText : "";
+    box.uType = uType;
+    box.bOwnerNull = hWnd == NULL;
+    bool bYesNo = (uType & 0xF) == MB_YESNO;
+    box.nAnswer = bYesNo ? IDNO : IDOK;
+    std::deque<int>& queue = g_state.answers[box.strCaption];
+    if (!queue.empty()) {
+        box.nAnswer = queue.front();
+        queue.pop_front();
+    }
+    Log("MessageBoxA " + box.strCaption + "|" + box.strText);
+    g_state.boxes.push_back(box);
+    if (g_state.boxes.size() > 100000) {
+        fprintf(stderr, "fake platform: more than 100000 message boxes, giving up\n");
+        abort();
+    }
+    return box.nAnswer;
+}
+
+int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
+{
+    // wsprintfA writes at most 1024 characters and a terminator.
+    va_list args;
+    va_start(args, lpFmt);
+    int nLength = vsnprintf(lpOut, 1025, lpFmt, args);
+    va_end(args);
+    return nLength > 1024 ? 1024 : nLength;
+}
+
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
+{
+    g_state.nFindCount++;
+    HWND hFound = NULL;
+    for (size_t i = 0; i < g_state.windows.size() && !hFound; i++) {
+        const Window& window = g_state.windows[i];
+        HWND hWnd = (HWND)(uintptr_t)(i + 1);
+        if (window.hParent || !WindowExists(hWnd))
+            continue;
+        if (lpClassName && !EqualNoCase(window.strClass, lpClassName))
+            continue;
+        if (lpWindowName && !EqualNoCase(window.strText, lpWindowName))
+            continue;
+        hFound = hWnd;
+    }
+    Log(std::string("FindWindowA ") + (lpClassName ? lpClassName : "(null)") + "|" +
+        (lpWindowName ? lpWindowName : "(null)") + " -> " + HandleText(hFound));
+    return hFound;
+}
+
+BOOL ShowWindow(HWND hWnd, int nCmdShow)
+{
+    Log("ShowWindow " + HandleText(hWnd) + " " + std::to_string(nCmdShow));
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow)
+        return FALSE;
+    BOOL bWasVisible = pWindow->bVisible;
+    pWindow->bVisible = nCmdShow != SW_HIDE;
+    return bWasVisible;
+}
+
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem)
+{
+    HWND hFound = NULL;
+    for (size_t i = 0; i < g_state.windows.size() && !hFound; i++) {
+        HWND hWnd = (HWND)(uintptr_t)(i + 1);
+        if (hDlg && g_state.windows[i].hParent == hDlg && g_state.windows[i].nId == nIDDlgItem &&
+            WindowExists(hWnd))
+            hFound = hWnd;
+    }
+    Log("GetDlgItem " + HandleText(hDlg) + " " + std::to_string(nIDDlgItem) + " -> " + HandleText(hFound));
+    return hFound;
+}
+
+int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
+{
+    Log("GetWindowTextA " + HandleText(hWnd) + " " + std::to_string(nMaxCount));
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow) {
+        if (lpString && nMaxCount > 0)
+            lpString[0] = 0;
+        return 0;
+    }
+    return CopyText(pWindow->strText, lpString, nMaxCount);
+}
+
+BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
+{
+    Log("SetWindowTextA " + HandleText(hWnd) + "|" + (lpString ? lpString : ""));
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow)
+        return FALSE;
+    pWindow->strText = lpString ? lpString : "";
+    return TRUE;
+}
+
+BOOL EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    Log("EnumChildWindows " + HandleText(hWndParent) + " " + std::to_string((long long)lParam));
+    if (!lpEnumFunc || !FindWindowRecord(hWndParent))
+        return FALSE;
+    EnumDescendants(hWndParent, lpEnumFunc, lParam);
+    return TRUE;
+}
+
+int GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow)
+        return 0;
+    return CopyText(pWindow->strClass, lpClassName, nMaxCount);
+}
+
+BOOL EnableWindow(HWND hWnd, BOOL bEnable)
+{
+    Log("EnableWindow " + HandleText(hWnd) + " " + std::to_string(bEnable ? 1 : 0));
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow)
+        return FALSE;
+    BOOL bWasDisabled = !pWindow->bEnabled;
+    pWindow->bEnabled = bEnable ? TRUE : FALSE;
+    return bWasDisabled;
+}
+
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    Log("SendMessageA " + HandleText(hWnd) + " " + std::to_string(Msg) + " " +
+        std::to_string((unsigned long long)wParam) + " " + std::to_string((long long)lParam));
+    if (g_state.fnSend)
+        return g_state.fnSend(hWnd, Msg, wParam, lParam);
+    return 0;
+}

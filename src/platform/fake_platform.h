@@ -1,0 +1,102 @@
+// Scripting and inspection of the fake platform of the host build.
+//
+// Tests describe a machine (code page, mutex, power status, processes and
+// their windows, the user's answers to message boxes) and then look at what
+// the launcher did: every platform call is written to one log, in order.
+// Files are real files, relative to the test process's working directory.
+#ifndef KST_FAKE_PLATFORM_H
+#define KST_FAKE_PLATFORM_H
+
+#include "platform/platform.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Back to a fresh machine: code page 1252, no mutex yet, AC online, no
+// processes, no windows, no answers, clock at 0, empty log.
+void FakeReset();
+
+// Every platform call, one line each, in call order. Examples:
+//   "CreateMutexA Global\{...}"   "MessageBoxA Help|WinKestrom Loader..."
+//   "Sleep 10"   "FindWindowA #32770|Vesmar WinKestrom -> 0x2"
+//   "SetWindowTextA 0x2|Please wait when flashing BIOS..."
+//   "EnableWindow 0x3 0"   "SendMessageA 0x2 273 101 0"   "DeleteFileA BV"
+const std::vector<std::string>& FakeLog();
+// Lines of the log that begin with lpPrefix, in order.
+std::vector<std::string> FakeLogLines(const char* lpPrefix);
+int FakeLogCount(const char* lpPrefix);
+
+// Process start-up.
+void FakeSetCommandLine(const char* lpCommandLine);
+void FakeSetModuleFileName(const char* lpFileName);
+std::string FakeCurrentDirectory();  // last path given to SetCurrentDirectoryA, "" if none
+// Code page: acp alone gives the system's own answer for the built-in
+// double-byte pages (932, 936, 949, 950, 1361) and single-byte for others;
+// lpLeadRanges (pairs, ended by a zero byte) overrides what GetCPInfo reports.
+void FakeSetCodePage(UINT uAcp, UINT uMaxCharSize = 0, const BYTE* lpLeadRanges = NULL);
+
+// Single-instance mutex.
+enum { FAKE_MUTEX_NEW, FAKE_MUTEX_EXISTS, FAKE_MUTEX_FAIL };
+void FakeSetMutex(int nMode);
+
+// Message boxes. Answers are queued per caption and used in turn; when a
+// caption has none left, an OK box answers IDOK and a Yes/No box IDNO.
+struct FakeBox {
+    std::string strCaption;
+    std::string strText;
+    UINT uType;
+    bool bOwnerNull;
+    int nAnswer;
+};
+void FakeAnswer(const char* lpCaption, int nAnswer);
+const std::vector<FakeBox>& FakeBoxes();
+
+// Power status: queued results of GetSystemPowerStatus; the last one repeats.
+void FakeQueuePower(BOOL bSucceeds, BYTE bACLineStatus);
+
+// Clock: GetTickCount reads it, Sleep advances it.
+void FakeAdvanceClock(DWORD dwMilliseconds);
+DWORD FakeSleptTotal();
+
+// Processes. Each CreateProcessA takes the next queued description; with
+// none left the start fails (ERROR_FILE_NOT_FOUND).
+const DWORD FAKE_FOREVER = 0xFFFFFFFFu;
+struct FakeProcess {
+    BOOL bStarts = TRUE;
+    DWORD dwRunMs = 0;             // reads STILL_ACTIVE until this much fake time has passed
+    DWORD dwExitCode = 0;
+    BOOL bQueryFails = FALSE;      // GetExitCodeProcess fails
+    std::function<void()> fnOnStart;  // runs inside a successful start
+};
+void FakeQueueProcess(const FakeProcess& process);
+struct FakeProcessCall {
+    bool bHasApplication;
+    std::string strApplication;
+    bool bHasCommandLine;
+    std::string strCommandLine;
+    bool bSecurityNull;
+    BOOL bInheritHandles;
+    DWORD dwCreationFlags;
+    bool bEnvironmentNull;
+    bool bDirectoryNull;
+    DWORD dwStartupSize;
+    bool bStartupZeroed;           // every field but cb was zero
+};
+const std::vector<FakeProcessCall>& FakeProcessCalls();
+void FakeEndProcess(int nIndex, DWORD dwExitCode);  // nIndex: order of start, from 0
+int FakeOpenHandles();  // process and thread handles not yet closed
+
+// Windows. A window exists from the nAppearAtSearch-th FindWindowA call on
+// (1: from the first); its descendants exist with it.
+HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent = NULL,
+                   int nId = 0, BOOL bEnabled = TRUE, BOOL bVisible = TRUE,
+                   int nAppearAtSearch = 1);
+std::string FakeWindowText(HWND hWnd);
+BOOL FakeWindowEnabled(HWND hWnd);
+BOOL FakeWindowVisible(HWND hWnd);
+int FakeFindCount();
+// Called for every SendMessageA; its result is SendMessageA's result.
+void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler);
+
+#endif

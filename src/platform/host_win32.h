@@ -1,0 +1,159 @@
+// Win32 types, constants and functions as the host build sees them. The
+// functions are implemented by the fake platform (fake_platform.cpp); the
+// types keep the Win32 sizes that the launcher relies on.
+#ifndef KST_HOST_WIN32_H
+#define KST_HOST_WIN32_H
+
+#include <cstdint>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef int32_t LONG;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef void* HANDLE;
+typedef void* LPVOID;
+typedef struct HWND__* HWND;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef char CHAR;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef BYTE* LPBYTE;
+typedef DWORD* LPDWORD;
+
+#define TRUE 1
+#define FALSE 0
+
+#define MAX_PATH 260
+
+#define MB_OK 0x00000000u
+#define MB_YESNO 0x00000004u
+#define MB_ICONHAND 0x00000010u
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONQUESTION 0x00000020u
+#define MB_ICONINFORMATION 0x00000040u
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_ALREADY_EXISTS 183
+#define STILL_ACTIVE 259
+
+#define CREATE_NEW_CONSOLE 0x00000010u
+#define NORMAL_PRIORITY_CLASS 0x00000020u
+#define CREATE_NEW_PROCESS_GROUP 0x00000200u
+#define CREATE_NO_WINDOW 0x08000000u
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+
+#define SW_HIDE 0
+#define SW_SHOW 5
+#define WM_COMMAND 0x0111u
+#define BN_CLICKED 0
+
+#define MAX_LEADBYTES 12
+#define MAX_DEFAULTCHAR 2
+
+#define LOWORD(l) ((WORD)(((uintptr_t)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((uintptr_t)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b) ((LONG)(((WORD)(((uintptr_t)(a)) & 0xffff)) | ((DWORD)((WORD)(((uintptr_t)(b)) & 0xffff))) << 16))
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _STARTUPINFOA {
+    DWORD cb;
+    LPSTR lpReserved;
+    LPSTR lpDesktop;
+    LPSTR lpTitle;
+    DWORD dwX;
+    DWORD dwY;
+    DWORD dwXSize;
+    DWORD dwYSize;
+    DWORD dwXCountChars;
+    DWORD dwYCountChars;
+    DWORD dwFillAttribute;
+    DWORD dwFlags;
+    WORD wShowWindow;
+    WORD cbReserved2;
+    LPBYTE lpReserved2;
+    HANDLE hStdInput;
+    HANDLE hStdOutput;
+    HANDLE hStdError;
+} STARTUPINFOA, *LPSTARTUPINFOA;
+
+typedef struct _PROCESS_INFORMATION {
+    HANDLE hProcess;
+    HANDLE hThread;
+    DWORD dwProcessId;
+    DWORD dwThreadId;
+} PROCESS_INFORMATION, *LPPROCESS_INFORMATION;
+
+typedef struct _SYSTEM_POWER_STATUS {
+    BYTE ACLineStatus;
+    BYTE BatteryFlag;
+    BYTE BatteryLifePercent;
+    BYTE SystemStatusFlag;
+    DWORD BatteryLifeTime;
+    DWORD BatteryFullLifeTime;
+} SYSTEM_POWER_STATUS, *LPSYSTEM_POWER_STATUS;
+
+typedef struct _cpinfo {
+    UINT MaxCharSize;
+    BYTE DefaultChar[MAX_DEFAULTCHAR];
+    BYTE LeadByte[MAX_LEADBYTES];
+} CPINFO, *LPCPINFO;
+
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
+
+// KERNEL32
+HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpAttributes, BOOL bInitialOwner, LPCSTR lpName);
+DWORD GetLastError();
+BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD GetFileAttributesA(LPCSTR lpFileName);
+DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+LPSTR GetCommandLineA();
+UINT GetACP();
+BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo);
+BOOL GetSystemPowerStatus(LPSYSTEM_POWER_STATUS lpSystemPowerStatus);
+BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+                    LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
+                    BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
+                    LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
+                    LPPROCESS_INFORMATION lpProcessInformation);
+BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+void Sleep(DWORD dwMilliseconds);
+DWORD GetTickCount();
+BOOL CloseHandle(HANDLE hObject);
+BOOL DeleteFileA(LPCSTR lpFileName);
+
+// USER32
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
+HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
+BOOL ShowWindow(HWND hWnd, int nCmdShow);
+HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
+int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);
+BOOL EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam);
+int GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
+BOOL EnableWindow(HWND hWnd, BOOL bEnable);
+LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+
+#endif
