@@ -32,8 +32,11 @@ int GetMachineBiosVersion(LPSTR lpBuffer, DWORD dwSize)
     if (!ProbeProgramPresent())
         return RC_NOT_FOUND;
 
-    // An answer left by an earlier run must never pass for this machine's.
+    // An answer left by an earlier run must never pass for this machine's:
+    // when it cannot be removed, no answer can be trusted.
     DeleteFileA(PROBE_ANSWER_FILE);
+    if (GetFileAttributesA(PROBE_ANSWER_FILE) != INVALID_FILE_ATTRIBUTES)
+        return RC_MACHINE_VERSION;
 
     // The bound counts from just before the start, by the system clock.
     DWORD dwStart = GetTickCount();

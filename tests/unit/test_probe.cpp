@@ -157,6 +157,16 @@ TEST_F(ProbeTest, StaleAnswerIsRemovedBeforeTheStart)
     EXPECT_TRUE(nDelete && nStart && nDelete < nStart);
 }
 
+TEST_F(ProbeTest, StaleAnswerThatCannotBeRemovedIsNeverTaken)
+{
+    std::string strVersion;
+    mkdir("BV", 0700);
+    QueueProbe("");
+    EXPECT_EQ(Probe(&strVersion), RC_MACHINE_VERSION);
+    EXPECT_TRUE(FakeProcessCalls().empty());
+    EXPECT_EQ(strVersion, "");
+}
+
 TEST_F(ProbeTest, WaitIsBoundedByElapsedTime)
 {
     std::string strVersion;
