@@ -6,6 +6,8 @@
 
 // Number of bytes kept of a version string.
 #define BVSIZE 4
+// Size of each read of the image scan.
+#define IMAGE_SCAN_BUFFER_SIZE 65536
 
 // 0 on AC power; RC_POWER_OFFLINE when not (or unknown), RC_POWER_UNKNOWN
 // when the power status cannot be read.

@@ -180,7 +180,7 @@ TEST_F(LaunchTest, LoadSettingsOverridesOnlyNonEmptyValues)
     EXPECT_EQ(LoaderSettings.ImageFile[FIELD_SIZE - 1], 0);
 }
 
-TEST_F(LaunchTest, DISABLED_AcPromptRepeatsUntilOnlineOrNo)
+TEST_F(LaunchTest, AcPromptRepeatsUntilOnlineOrNo)
 {
     // Offline, Yes, still offline (unknown), Yes, then online: passes on.
     PrepareMachine();
@@ -271,7 +271,7 @@ TEST_F(LaunchTest, ImageVersionFailureShowsItsText)
     EXPECT_TRUE(FakeProcessCalls().size() == 1u);
 }
 
-TEST_F(LaunchTest, DISABLED_ConfirmationShowsBothVersionsAndNoDeclines)
+TEST_F(LaunchTest, ConfirmationShowsBothVersionsAndNoDeclines)
 {
     PrepareMachine();
     FakeAnswer("Confirm to Upgrade", IDNO);
@@ -295,7 +295,7 @@ TEST_F(LaunchTest, DISABLED_ConfirmationShowsBothVersionsAndNoDeclines)
     EXPECT_EQ(FakeProcessCalls().size(), 1u);
 }
 
-TEST_F(LaunchTest, DISABLED_YesStartsTheFlasherWithTheTail)
+TEST_F(LaunchTest, YesStartsTheFlasherWithTheTail)
 {
     PrepareMachine();
     FakeAnswer("Confirm to Upgrade", IDYES);
