@@ -6,20 +6,40 @@
 
 #define FLASHER_LEFTOVER_FILE "WINKESTROM.GID"
 #define BUSY_CAPTION "Please wait when flashing BIOS..."
+#define FLASHER_WINDOW_CLASS "#32770"
 #define IDC_FLASH_BIOS 101
+#define FLASH_BUTTON_CLASS "Button"
+#define FLASH_BUTTON_CAPTION "Flash BIOS"
+#define SWITCHED_BUTTON_CLASS "Button"
+#define SWITCHED_EDIT_CLASS "Edit"
+
+// The window is searched at most FLASHER_SEARCH_LIMIT + 1 times, each search
+// followed by a pause of FLASHER_SEARCH_PAUSE_MS: about five seconds.
+#define FLASHER_SEARCH_LIMIT 500
+#define FLASHER_SEARCH_PAUSE_MS 10
+#define FLASHER_EXIT_POLL_MS 100
+
+#define FLASHER_TITLE_SIZE 520
+#define CLASS_NAME_SIZE 260
 
 // Starts the flasher with lpCmdLine as its whole command line, presses its
 // Flash BIOS button with its window taken over, waits for its end and
 // deletes its leftovers. 0, RC_FLASHER_START, RC_FLASHER_WINDOW or
-// RC_FLASH_BUTTON.
+// RC_FLASH_BUTTON; on the last two the flasher is left running.
 int RunFlasher(LPCSTR lpCmdLine);
 
+// Keeps the flasher window's caption in g_szFlasherTitle.
 void SaveFlasherTitle();
+// FALSE: busy caption, then the buttons and edit boxes disabled.
+// TRUE: saved caption back, then the buttons and edit boxes enabled.
+// Does nothing while no flasher window is known.
 void SetFlasherBusy(BOOL bEnable);
+// Enumeration callback: enables (lParam nonzero) or disables a window of
+// class exactly "Button" or "Edit"; FALSE only for a null window.
 BOOL CALLBACK EnableControlProc(HWND hwnd, LPARAM lParam);
 
 // The flasher window's handle, null until found, and its saved caption.
 extern HWND g_hFlasherWnd;
-extern char g_szFlasherTitle[520];
+extern char g_szFlasherTitle[FLASHER_TITLE_SIZE];
 
 #endif

@@ -1,0 +1,454 @@
+// The flasher takeover: start, window search, takeover around the command,
+// the wait for the end and the leftovers.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "flasher/flasher.h"
+#include "launch/results.h"
+#include "testutil.h"
+
+namespace {
+
+const char* const kTail = "WINKESTROM.EXE /auto";
+
+// Log lines equal to strLine.
+int CountExact(const std::string& strLine)
+{
+    return (int)std::count(FakeLog().begin(), FakeLog().end(), strLine);
+}
+
+// A window handle as the fake's log writes it.
+std::string Hex(HWND hWnd)
+{
+    char szText[32];
+    snprintf(szText, sizeof szText, "0x%lx", (unsigned long)(uintptr_t)hWnd);
+    return szText;
+}
+
+class FlasherTest : public KstTest {
+protected:
+    // A flasher that ends dwRunMs after its start.
+    void QueueFlasher(DWORD dwRunMs = 0, BOOL bQueryFails = FALSE)
+    {
+        FakeProcess flasher;
+        flasher.dwRunMs = dwRunMs;
+        flasher.bQueryFails = bQueryFails;
+        FakeQueueProcess(flasher);
+    }
+
+    // The flasher's dialog with its Flash BIOS button (unless bButton is
+    // FALSE) and one edit box.
+    HWND AddDialog(const char* lpCaption = "Vesmar WinKestrom", int nAppearAtSearch = 1, BOOL bButton = TRUE)
+    {
+        HWND hDialog = FakeAddWindow("#32770", lpCaption, NULL, 0, TRUE, FALSE, nAppearAtSearch);
+        m_hButton = FakeAddWindow("Button", "Flash BIOS", hDialog, bButton ? IDC_FLASH_BIOS : 102);
+        m_hEdit = FakeAddWindow("Edit", "FLASHABL.ROM", hDialog, 1000);
+        return hDialog;
+    }
+
+    // Index of the first log line at or after nFrom that begins with strPrefix, or -1.
+    static int Find(const std::string& strPrefix, int nFrom = 0)
+    {
+        const std::vector<std::string>& log = FakeLog();
+        for (size_t i = (size_t)nFrom; i < log.size(); i++)
+            if (log[i].compare(0, strPrefix.size(), strPrefix) == 0)
+                return (int)i;
+        return -1;
+    }
+    static int FindLast(const std::string& strPrefix)
+    {
+        int nLast = -1;
+        for (int i = 0; (i = Find(strPrefix, i)) >= 0; i++)
+            nLast = i;
+        return nLast;
+    }
+
+    // Nothing of the takeover or the clean-up happened; the flasher is left
+    // to itself and only the launcher's handles are gone.
+    static void ExpectLeftAlone()
+    {
+        for (const char* lpCall : {"GetWindowTextA", "SetWindowTextA", "EnumChildWindows", "EnableWindow",
+                                   "SendMessageA", "GetExitCodeProcess", "DeleteFileA", "Sleep 100"})
+            EXPECT_EQ(FakeLogCount(lpCall), 0) << lpCall;
+        EXPECT_EQ(FakeOpenHandles(), 0);
+        EXPECT_TRUE(FileExists("BIOS.BAK"));
+        EXPECT_TRUE(FileExists("WINKESTROM.GID"));
+        EXPECT_TRUE(FakeBoxes().empty());
+    }
+
+    void WriteLeftovers()
+    {
+        WriteFile("BIOS.BAK", "old bios");
+        WriteFile("WINKESTROM.GID", "gid");
+    }
+
+    HWND m_hButton = NULL;
+    HWND m_hEdit = NULL;
+};
+
+TEST_F(FlasherTest, WholeRunInOrder)
+{
+    QueueFlasher(150);
+    AddDialog();
+    WriteLeftovers();
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    const std::vector<std::string> expected = {
+        "CreateProcessA (null)|WINKESTROM.EXE /auto",
+        "FindWindowA #32770|Vesmar WinKestrom -> 0x1",
+        "Sleep 10",
+        "ShowWindow 0x1 5",
+        "GetDlgItem 0x1 101 -> 0x2",
+        "GetWindowTextA 0x1 520",
+        "SetWindowTextA 0x1|Please wait when flashing BIOS...",
+        "EnumChildWindows 0x1 0",
+        "EnableWindow 0x2 0",
+        "EnableWindow 0x3 0",
+        "SendMessageA 0x1 273 101 0",
+        "SetWindowTextA 0x1|Vesmar WinKestrom",
+        "EnumChildWindows 0x1 1",
+        "EnableWindow 0x2 1",
+        "EnableWindow 0x3 1",
+        // Started at 0, found at 10: still running at 10 and 110, ended at 210.
+        "GetExitCodeProcess 0x1000",
+        "Sleep 100",
+        "GetExitCodeProcess 0x1000",
+        "Sleep 100",
+        "GetExitCodeProcess 0x1000",
+        "Sleep 100",
+        "CloseHandle 0x1000",
+        "CloseHandle 0x1001",
+        "DeleteFileA BIOS.BAK",
+        "DeleteFileA WINKESTROM.GID",
+    };
+    EXPECT_EQ(FakeLog(), expected);
+    EXPECT_EQ(FakeOpenHandles(), 0);
+    EXPECT_FALSE(FileExists("BIOS.BAK"));
+    EXPECT_FALSE(FileExists("WINKESTROM.GID"));
+    EXPECT_TRUE(FakeWindowVisible((HWND)1));
+    EXPECT_TRUE(FakeBoxes().empty());
+}
+
+TEST_F(FlasherTest, StartsTheTailAsTheWholeCommandLine)
+{
+    // Quotes, blanks and lengths past any fixed path buffer arrive intact.
+    std::string strLong = "\"C:\\Program Files\\Flash Tool\\WINKESTROM.EXE\" /file=\"" + std::string(300, 'a') +
+                          ".ROM\" " + std::string(40000, 'x');
+    for (const std::string& strTail : {std::string("\"WINKESTROM.EXE\"  \t/x \"a b\""), strLong}) {
+        FakeReset();
+        QueueFlasher();
+        AddDialog();
+        EXPECT_EQ(RunFlasher(strTail.c_str()), RC_SUCCESS);
+        ASSERT_EQ(FakeProcessCalls().size(), 1u);
+        const FakeProcessCall& call = FakeProcessCalls()[0];
+        EXPECT_FALSE(call.bHasApplication);
+        EXPECT_TRUE(call.bHasCommandLine);
+        EXPECT_EQ(call.strCommandLine, strTail);
+        EXPECT_TRUE(call.bSecurityNull);
+        EXPECT_EQ(call.bInheritHandles, FALSE);
+        EXPECT_EQ(call.dwCreationFlags, 0x230u);
+        EXPECT_TRUE(call.bEnvironmentNull);
+        EXPECT_TRUE(call.bDirectoryNull);
+        EXPECT_EQ(call.dwStartupSize, (DWORD)sizeof(STARTUPINFOA));
+        EXPECT_TRUE(call.bStartupZeroed);
+    }
+}
+
+TEST_F(FlasherTest, FailedStartDoesNothingElse)
+{
+    WriteLeftovers();
+    AddDialog();
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_START);  // nothing queued: the start fails
+    FakeProcess broken;
+    broken.bStarts = FALSE;
+    FakeQueueProcess(broken);
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_START);
+    EXPECT_EQ(FakeLogCount("CreateProcessA"), 2);
+    EXPECT_EQ((int)FakeLog().size(), 2);
+    EXPECT_TRUE(FileExists("BIOS.BAK"));
+    EXPECT_TRUE(FileExists("WINKESTROM.GID"));
+    EXPECT_TRUE(FakeBoxes().empty());
+
+    // A missing command line is no start either.
+    EXPECT_EQ(RunFlasher(NULL), RC_FLASHER_START);
+    EXPECT_EQ((int)FakeLog().size(), 2);
+}
+
+TEST_F(FlasherTest, SearchCountAndPauses)
+{
+    // Present at the first search: used after that search's pause.
+    QueueFlasher();
+    AddDialog();
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogCount("FindWindowA #32770"), 1);
+    EXPECT_EQ(Find("Sleep 10"), Find("FindWindowA") + 1);
+    EXPECT_EQ(Find("ShowWindow"), Find("Sleep 10") + 1);
+    EXPECT_EQ(CountExact("Sleep 10"), 1);
+
+    // Appearing at the last search still counts.
+    FakeReset();
+    QueueFlasher();
+    AddDialog("Vesmar WinKestrom", 501);
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogCount("FindWindowA #32770"), 501);
+    EXPECT_EQ(CountExact("Sleep 10"), 501);
+    EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
+    // Searches and pauses alternate, starting with a search.
+    for (int i = 0; i < 501 * 2; i += 2) {
+        ASSERT_EQ(FakeLog()[1 + i].compare(0, 11, "FindWindowA"), 0) << i;
+        ASSERT_EQ(FakeLog()[2 + i], "Sleep 10") << i;
+    }
+}
+
+TEST_F(FlasherTest, WindowThatNeverAppears)
+{
+    for (int nAppear : {502, 0}) {
+        FakeReset();
+        WriteLeftovers();
+        QueueFlasher(FAKE_FOREVER);
+        if (nAppear)
+            AddDialog("Vesmar WinKestrom", nAppear);
+        EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_WINDOW);
+        EXPECT_EQ(FakeLogCount("FindWindowA"), 501);
+        EXPECT_EQ(CountExact("Sleep 10"), 501);
+        EXPECT_EQ(FakeSleptTotal(), 5010u);
+        EXPECT_EQ(FakeLogCount("ShowWindow"), 0);
+        EXPECT_EQ(FakeLogCount("GetDlgItem"), 0);
+        ExpectLeftAlone();
+    }
+}
+
+TEST_F(FlasherTest, CaptionMatchesLetterCaseAside)
+{
+    const char* const aFound[] = {"VESMAR WINKESTROM", "vesmar winkestrom", "VeSmAr wInKeStRoM"};
+    for (const char* lpCaption : aFound) {
+        FakeReset();
+        QueueFlasher();
+        HWND hDialog = AddDialog(lpCaption);
+        EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS) << lpCaption;
+        EXPECT_EQ(g_hFlasherWnd, hDialog);
+        // Its own caption comes back, not the configured one.
+        EXPECT_EQ(FakeWindowText(hDialog), lpCaption);
+    }
+    const char* const aMissed[] = {"Vesmar WinKestron", "Vesmar WinKestrom ", " Vesmar WinKestrom", "Vesmar_WinKestrom",
+                                   "Vesmar WinKestro"};
+    for (const char* lpCaption : aMissed) {
+        FakeReset();
+        QueueFlasher(FAKE_FOREVER);
+        HWND hDialog = AddDialog(lpCaption);
+        EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_WINDOW) << lpCaption;
+        EXPECT_EQ(FakeWindowText(hDialog), lpCaption);
+        EXPECT_TRUE(FakeWindowEnabled(m_hButton));
+    }
+    // The right caption on a window that is not a dialog does not count.
+    FakeReset();
+    QueueFlasher(FAKE_FOREVER);
+    FakeAddWindow("Static", "Vesmar WinKestrom");
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_WINDOW);
+}
+
+TEST_F(FlasherTest, SearchesForTheConfiguredTitle)
+{
+    WriteFile("KESTROM.INI", "[UI]\nTitle=Kestrom Flash 2\n[Main]\nBackupFile=OLD.BAK\n");
+    LoadSettings();
+    QueueFlasher();
+    AddDialog();  // the default caption: not the one asked for
+    HWND hDialog = AddDialog("Kestrom Flash 2");
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogLines("FindWindowA")[0], "FindWindowA #32770|Kestrom Flash 2 -> 0x4");
+    EXPECT_EQ(g_hFlasherWnd, hDialog);
+    EXPECT_EQ(FakeLogCount("SendMessageA 0x4 "), 1);
+}
+
+TEST_F(FlasherTest, RepeatedRunsSearchAgain)
+{
+    QueueFlasher();
+    AddDialog();
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    // A window of an earlier run is not reused when the new one is missing.
+    strcpy(LoaderSettings.Title, "Another Title");
+    QueueFlasher(FAKE_FOREVER);
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_WINDOW);
+    EXPECT_EQ(g_hFlasherWnd, (HWND)NULL);
+    EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
+}
+
+TEST_F(FlasherTest, MissingFlashButton)
+{
+    WriteLeftovers();
+    QueueFlasher(FAKE_FOREVER);
+    HWND hDialog = AddDialog("Vesmar WinKestrom", 1, FALSE);
+    FakeAddWindow("Static", "Flash BIOS");  // not a button
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASH_BUTTON);
+    EXPECT_EQ(FakeLogLines("GetDlgItem")[0], "GetDlgItem 0x1 101 -> 0x0");
+    EXPECT_EQ(FakeLogLines("FindWindowA Button|")[0], "FindWindowA Button|Flash BIOS -> 0x0");
+    // Shown, nothing more.
+    EXPECT_TRUE(FakeWindowVisible(hDialog));
+    EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
+    ExpectLeftAlone();
+}
+
+TEST_F(FlasherTest, TopLevelFlashButtonWillDo)
+{
+    QueueFlasher();
+    HWND hDialog = AddDialog("Vesmar WinKestrom", 1, FALSE);
+    HWND hButton = FakeAddWindow("BUTTON", "flash bios");
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogLines("FindWindowA Button|")[0], "FindWindowA Button|Flash BIOS -> " + Hex(hButton));
+    // The command still goes to the dialog, and the stray button is left alone.
+    EXPECT_EQ(FakeLogLines("SendMessageA"), std::vector<std::string>{"SendMessageA 0x1 273 101 0"});
+    EXPECT_EQ(FakeLogCount(("EnableWindow " + Hex(hButton)).c_str()), 0);
+    EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
+}
+
+TEST_F(FlasherTest, OnlyButtonsAndEditBoxesAreSwitched)
+{
+    QueueFlasher();
+    HWND hDialog = AddDialog();
+    HWND hCancel = FakeAddWindow("Button", "Exit", hDialog, 2, FALSE);  // disabled by the flasher itself
+    std::vector<HWND> untouched;
+    for (const char* lpClass : {"button", "EDIT", "Static", "msctls_progress32", "ListBox", "Buttons", "Butto",
+                                "Edit ", "Edi", "ComboBox"})
+        untouched.push_back(FakeAddWindow(lpClass, "", hDialog, 0, FALSE));
+    // Grandchildren, below a control that is not switched itself.
+    HWND hGroup = FakeAddWindow("#32770", "page", hDialog);
+    HWND hInnerEdit = FakeAddWindow("Edit", "", hGroup, 0, FALSE);
+    HWND hInnerButton = FakeAddWindow("Button", "", hGroup);
+    const std::vector<HWND> switched = {m_hButton, m_hEdit, hCancel, hInnerEdit, hInnerButton};
+
+    // What the flasher sees while it handles the command.
+    int nSends = 0;
+    FakeOnSend([&](HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        nSends++;
+        EXPECT_EQ(hWnd, hDialog);
+        EXPECT_EQ(uMsg, (UINT)WM_COMMAND);
+        EXPECT_EQ(LOWORD(wParam), IDC_FLASH_BIOS);
+        EXPECT_EQ(HIWORD(wParam), BN_CLICKED);
+        EXPECT_EQ(lParam, 0);
+        EXPECT_EQ(FakeWindowText(hDialog), "Please wait when flashing BIOS...");
+        for (HWND hControl : switched)
+            EXPECT_FALSE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
+        for (HWND hControl : untouched)
+            EXPECT_FALSE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
+        EXPECT_TRUE(FakeWindowEnabled(hGroup));
+        return 0;
+    });
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(nSends, 1);
+
+    EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
+    for (HWND hControl : switched) {
+        EXPECT_TRUE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
+        std::string strHandle = "EnableWindow " + Hex(hControl);
+        EXPECT_EQ(FakeLogCount((strHandle + " 0").c_str()), 1);
+        EXPECT_EQ(FakeLogCount((strHandle + " 1").c_str()), 1);
+    }
+    for (HWND hControl : untouched)
+        EXPECT_FALSE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
+    EXPECT_TRUE(FakeWindowEnabled(hGroup));
+    EXPECT_EQ(FakeLogCount("EnableWindow"), 2 * (int)switched.size());
+}
+
+TEST_F(FlasherTest, CaptionAndControlsAroundTheCommand)
+{
+    QueueFlasher();
+    HWND hDialog = AddDialog();
+    for (int i = 0; i < 4; i++)
+        FakeAddWindow(i % 2 ? "Edit" : "Button", "", hDialog);
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+
+    int nSaved = Find("GetWindowTextA 0x1 520");
+    int nBusy = Find("SetWindowTextA 0x1|Please wait when flashing BIOS...");
+    int nSend = Find("SendMessageA");
+    int nRestore = Find("SetWindowTextA 0x1|Vesmar WinKestrom");
+    ASSERT_GE(nSaved, 0);
+    EXPECT_LT(nSaved, nBusy);
+    EXPECT_LT(nBusy, Find("EnableWindow"));
+    EXPECT_LT(FindLast("EnableWindow") , Find("GetExitCodeProcess"));
+    for (int i = Find("EnableWindow"); i >= 0; i = Find("EnableWindow", i + 1)) {
+        bool bEnable = FakeLog()[(size_t)i].back() == '1';
+        EXPECT_TRUE(bEnable ? i > nRestore : i < nSend) << FakeLog()[(size_t)i];
+    }
+    EXPECT_EQ(FakeLogCount("EnableWindow"), 12);
+    EXPECT_LT(nSend, nRestore);
+}
+
+TEST_F(FlasherTest, WaitsForTheEnd)
+{
+    // Started at 0, found at 10; still running until 1000.
+    QueueFlasher(1000);
+    AddDialog();
+    WriteLeftovers();
+    FakeOnSend([](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+        EXPECT_TRUE(FileExists("BIOS.BAK"));
+        return 0;
+    });
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogCount("GetExitCodeProcess"), 11);
+    EXPECT_EQ(FakeLogCount("Sleep 100"), 11);
+    EXPECT_EQ(FakeSleptTotal(), 10u + 1100u);
+    // The leftovers go only once the flasher has ended and its handles are closed.
+    EXPECT_LT(FindLast("Sleep 100"), Find("CloseHandle"));
+    EXPECT_LT(FindLast("CloseHandle"), Find("DeleteFileA"));
+    EXPECT_EQ(FakeOpenHandles(), 0);
+
+    // A query that fails ends the wait at once; the rest still happens.
+    FakeReset();
+    QueueFlasher(FAKE_FOREVER, TRUE);
+    AddDialog();
+    WriteLeftovers();
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogCount("GetExitCodeProcess"), 1);
+    EXPECT_EQ(FakeLogCount("Sleep 100"), 0);
+    EXPECT_EQ(FakeOpenHandles(), 0);
+    EXPECT_FALSE(FileExists("BIOS.BAK"));
+}
+
+TEST_F(FlasherTest, DeletesTheConfiguredBackupAndTheGidFile)
+{
+    strcpy(LoaderSettings.BackupFile, "OLD.BAK");
+    WriteLeftovers();
+    WriteFile("OLD.BAK", "backup");
+    QueueFlasher();
+    AddDialog();
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogLines("DeleteFileA"), (std::vector<std::string>{"DeleteFileA OLD.BAK", "DeleteFileA WINKESTROM.GID"}));
+    EXPECT_FALSE(FileExists("OLD.BAK"));
+    EXPECT_FALSE(FileExists("WINKESTROM.GID"));
+    EXPECT_TRUE(FileExists("BIOS.BAK"));
+
+    // Absent files: the same two attempts, silently.
+    QueueFlasher();
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogCount("DeleteFileA"), 4);
+    EXPECT_TRUE(FakeBoxes().empty());
+}
+
+TEST_F(FlasherTest, CaptionKeptAndTakeoverNeedsAWindow)
+{
+    // The saved caption holds at most 519 bytes and its terminator.
+    g_hFlasherWnd = FakeAddWindow("#32770", std::string(700, 'c').c_str());
+    memset(g_szFlasherTitle, 'x', sizeof g_szFlasherTitle);
+    SaveFlasherTitle();
+    EXPECT_EQ(std::string(g_szFlasherTitle), std::string(519, 'c'));
+    EXPECT_EQ(FakeLogLines("GetWindowTextA")[0], "GetWindowTextA 0x1 520");
+
+    // Without a known window nothing is touched, not even top-level windows.
+    g_hFlasherWnd = NULL;
+    HWND hTopButton = FakeAddWindow("Button", "x");
+    size_t nBefore = FakeLog().size();
+    SetFlasherBusy(FALSE);
+    SetFlasherBusy(TRUE);
+    SaveFlasherTitle();
+    EXPECT_EQ(FakeLog().size(), nBefore);
+    EXPECT_EQ(g_szFlasherTitle[0], 0);
+    EXPECT_TRUE(FakeWindowEnabled(hTopButton));
+
+    EXPECT_FALSE(EnableControlProc(NULL, TRUE));
+    EXPECT_TRUE(EnableControlProc(hTopButton, FALSE));
+    EXPECT_FALSE(FakeWindowEnabled(hTopButton));
+    EXPECT_TRUE(EnableControlProc(FakeAddWindow("Static", ""), FALSE));
+    EXPECT_EQ(FakeLogCount("EnableWindow"), 1);
+}
+
+}  // namespace
