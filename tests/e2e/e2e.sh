@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# End-to-end cases: the real KSTGATE.exe under Wine against the sample
+# flasher and probe, with the driver answering boxes as a user would.
+# Usage: e2e.sh WINDOWS_BUILD_DIR [CASE...]
+set -u
+BUILD=$(cd "$1" && pwd)
+shift
+HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/lib.sh"
+
+HELP='BOX Help|WinKestrom Loader v1.0\n\nOptions:\n  <filename>\tThe filename and the params of WinKestrom|OK'
+CONFIRM='BOX Confirm to Upgrade|The BIOS VERSION of this machine is : "1.05",\nThe BIOS VERSION to upgrade is : "1.07".\nDo you want to continue?|YES,NO'
+BUSY='Please wait when flashing BIOS...'
+
+passed=0
+failed=0
+FAILS=""
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then :; else
+    echo "    not as expected: $1"
+    CASE_OK=0
+  fi
+}
+has() { grep -qxF -- "$1" <<<"$OUT"; }
+nobox() { ! grep -q '^BOX' <<<"$OUT"; }
+exit_is() { has "EXIT $1"; }
+
+t_help_empty() {
+  case_dir help_empty; drive "-" ""
+  check "help box" has "$HELP"; check "exit -1" exit_is -1
+}
+t_help_blank() {
+  case_dir help_blank; drive "-" "   	 "
+  check "help box" has "$HELP"; check "exit -1" exit_is -1
+}
+t_missing_ini() {
+  case_dir missing_ini; full_setup; rm "$CASE/KESTROM.INI"; drive "-" "WINKESTROM.EXE"
+  check "text" has 'BOX Loading Fail|Load KESTROM.INI fail.\nMake sure KSTGATE is in the same directory of WinKestrom.|OK'
+  check "exit -33" exit_is -33
+}
+t_full_success() {
+  case_dir full_success; full_setup
+  RUN_DIR=$E2E_ROOT drive "YES" "WINKESTROM.EXE -flashms 300 \"two words\""
+  check "confirmation" has "$CONFIRM"; check "exit 0" exit_is 0
+  check "only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+  check "backup deleted" test ! -e "$CASE/BIOS.BAK"
+  check "gid deleted" test ! -e "$CASE/WINKESTROM.GID"
+  check "BV deleted" test ! -e "$CASE/BV"
+  local log; log=$(tr -d '\r' <"$CASE/FLASHER.LOG")
+  check "tail is the flasher's command line" grep -qxF 'CMDLINE WINKESTROM.EXE -flashms 300 "two words"' <<<"$log"
+  local during after c
+  during=$(sed -n '/^COMMAND/,/^END/p' <<<"$log")
+  after=$(sed -n '/^END/,$p' <<<"$log")
+  check "busy caption during the command" grep -qxF "COMMAND $BUSY" <<<"$during"
+  for c in "Button 101 0" "Button 102 0" "Edit 201 0" "Edit 202 0" "Static 301 1" "ListBox 401 1"; do
+    check "during: $c" grep -qxF "CTRL $c" <<<"$during"
+  done
+  check "caption restored" grep -qxF "END Vesmar WinKestrom" <<<"$after"
+  for c in "Button 101 1" "Button 102 1" "Edit 201 1" "Edit 202 1" "Static 301 1" "ListBox 401 1"; do
+    check "after: $c" grep -qxF "CTRL $c" <<<"$after"
+  done
+}
+t_second_instance() {
+  case_dir second_instance; full_setup; drive "SECOND+NO" "WINKESTROM.EXE"
+  check "second ends with 0" has "SECOND 0"; check "exit 1" exit_is 1
+  check "one box only" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+}
+t_decline() {
+  case_dir decline; full_setup; drive "NO" "WINKESTROM.EXE"
+  check "confirmation" has "$CONFIRM"; check "exit 1" exit_is 1
+  check "flasher never started" test ! -e "$CASE/FLASHER.LOG"
+}
+t_settings_override() {
+  case_dir settings_override; full_setup
+  printf '[UI]\r\nTitle = Other Flasher \r\n[Main]\r\nBackupFile=MY.BAK\r\nImageFile=NEW.ROM\r\n' >"$CASE/KESTROM.INI"
+  printf 'xxR2.0-0000-' >"$CASE/NEW.ROM"
+  drive "YES" "WINKESTROM.EXE -caption \"other FLASHER\""
+  check "image override read" grep -qF '"R2.0"' <<<"$OUT"
+  check "exit 0" exit_is 0
+  check "configured backup deleted" test ! -e "$CASE/MY.BAK"
+  check "default backup name not used" test ! -e "$CASE/BIOS.BAK"
+}
+t_settings_case_section() {
+  case_dir settings_case; full_setup
+  printf '[ui]\r\nTitle=Other\r\n' >"$CASE/KESTROM.INI"
+  drive "YES" "WINKESTROM.EXE"
+  check "defaults kept: default caption found" exit_is 0
+}
+t_wrong_caption() {
+  case_dir wrong_caption; full_setup
+  local t0=$SECONDS
+  drive "YES" "WINKESTROM.EXE -caption \"Vesmar WinKestrom 2\" -life 9000"
+  check "text" has 'BOX Incorrect|The WinKestrom seems not correct.\nMake sure the WinKestrom is the correct version.|OK'
+  check "exit -3" exit_is -3
+  check "about five seconds" test $((SECONDS - t0)) -ge 5
+  check "nothing flashed" test ! -e "$CASE/BIOS.BAK"
+}
+t_late_hidden_window() {
+  case_dir late_hidden; full_setup; drive "YES" "WINKESTROM.EXE -delay 3000 -hidden"
+  check "exit 0" exit_is 0
+  check "commanded" grep -q "^COMMAND $BUSY" "$CASE/FLASHER.LOG"
+}
+t_no_button() {
+  case_dir no_button; full_setup; drive "YES" "WINKESTROM.EXE -no101 -life 3000"
+  check "text" has 'BOX Not Found|Could not find the "Flash BIOS" button.\nMake sure the WinKestrom is the correct version.|OK'
+  check "exit -5" exit_is -5
+}
+t_missing_flasher() {
+  case_dir missing_flasher; full_setup; rm "$CASE/WINKESTROM.EXE"; drive "YES" "NOSUCHFL.EXE"
+  check "text" has 'BOX Loading Fail|Load WinKestrom fail.\nMake sure KSTGATE is in the same directory of WinKestrom.|OK'
+  check "exit -2" exit_is -2
+}
+t_probe_failures() {
+  case_dir probe_section; full_setup; KST_PROBE_SECTION=XX drive "-" "WINKESTROM.EXE"
+  check "wrong section -9" has 'BOX Get BIOS Version Fail|Get BIOS VERSION from this machine fail!\nDownload the latest one and try again.|OK'
+  check "exit -9" exit_is -9
+  check "answer deleted" test ! -e "$CASE/BV"
+  case_dir probe_65531; full_setup; KST_PROBE_EXIT=65531 drive "-" "WINKESTROM.EXE"
+  check "65531: exit -9" exit_is -9; check "65531: BV left" test -e "$CASE/BV"
+  case_dir probe_missing; full_setup; rm "$CASE/BIOSVER.EXE"; drive "-" "WINKESTROM.EXE"
+  check "missing probe text" has 'BOX Get BIOS Version Fail|Load BIOSVER.EXE fail!\nDownload the latest one and try again.|OK'
+  check "missing probe -33" exit_is -33
+  case_dir probe_stale; full_setup; printf '[BV]\r\nBV=OLD1\r\n' >"$CASE/BV"; KST_PROBE_NOFILE=1 drive "-" "WINKESTROM.EXE"
+  check "stale answer not taken" exit_is -9; check "stale answer gone" test ! -e "$CASE/BV"
+}
+t_image_failures() {
+  case_dir image_missing; full_setup; rm "$CASE/FLASHABL.ROM"; drive "-" "WINKESTROM.EXE"
+  check "missing image text" has 'BOX Get BIOS Version Fail|Open BIOS ROM file error/BIOS ROM file not exist.\nDownload the latest one and try again.|OK'
+  check "missing image -129" exit_is -129
+  case_dir image_nomarker; full_setup; head -c 5000 /dev/urandom | tr -d '-' >"$CASE/FLASHABL.ROM"; drive "-" "WINKESTROM.EXE"
+  check "no marker text" has 'BOX Get BIOS Version Fail|Get BIOS VERSION from BIOS ROM file fail!\nDownload the latest one and try again.|OK'
+  check "no marker -65" exit_is -65
+}
+
+cases=("$@")
+[ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
+  settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
+  probe_failures image_failures)
+
+e2e_setup
+trap e2e_teardown EXIT
+for name in "${cases[@]}"; do
+  CASE_OK=1
+  OUT=""
+  "t_$name"
+  if [ $CASE_OK = 1 ]; then
+    passed=$((passed + 1)); echo "ok   $name"
+  else
+    failed=$((failed + 1)); echo "FAIL $name"; sed 's/^/    | /' <<<"$OUT"
+  fi
+  wineserver -w 2>/dev/null || true
+done
+echo "e2e: $passed passed, $failed failed"
+[ $failed = 0 ]

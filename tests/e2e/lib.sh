@@ -1,0 +1,54 @@
+# Shared by the end-to-end cases and the demo: a Wine prefix, a virtual X
+# display, and a driver that answers the launcher's message boxes.
+# Needs BUILD (the Windows build directory).
+
+e2e_setup() {
+  E2E_ROOT=$(mktemp -d /tmp/kst-e2e-XXXXXX)
+  export WINEPREFIX=$E2E_ROOT/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ -z "${KST_DISPLAY:-}" ]; then
+    local n=90
+    while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    E2E_XVFB=$!
+    export DISPLAY=:$n
+    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+  else
+    export DISPLAY=$KST_DISPLAY
+  fi
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w 2>/dev/null || true
+}
+
+e2e_teardown() {
+  wineserver -k 2>/dev/null || true
+  [ -n "${E2E_XVFB:-}" ] && kill "$E2E_XVFB" 2>/dev/null || true
+  rm -rf "$E2E_ROOT"
+}
+
+# case_dir NAME: a fresh directory with the launcher in it.
+case_dir() {
+  CASE=$E2E_ROOT/cases/$1
+  rm -rf "$CASE"
+  mkdir -p "$CASE"
+  cp "$BUILD/src/KSTGATE.exe" "$CASE/"
+}
+
+# A complete machine: settings, image, probe and flasher.
+full_setup() {
+  printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >"$CASE/KESTROM.INI"
+  { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >"$CASE/FLASHABL.ROM"
+  cp "$BUILD/tools/sample-probe/BIOSVER.exe" "$CASE/BIOSVER.EXE"
+  cp "$BUILD/tools/sample-flasher/WINKESTROM.exe" "$CASE/WINKESTROM.EXE"
+}
+
+winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
+
+# drive ANSWERS TAIL: runs the launcher of $CASE through the driver; the
+# driver's output is in $OUT.
+drive() {
+  local answers=$1 tail=$2
+  local cmd
+  cmd="\"$(winpath "$CASE/KSTGATE.exe")\""
+  [ -n "$tail" ] && cmd="$cmd $tail"
+  OUT=$(cd "${RUN_DIR:-$CASE}" && wine "$BUILD/tools/driver/kstdriver.exe" 60 "$answers" "$cmd" 2>/dev/null | tr -d '\r')
+}

@@ -1,0 +1,152 @@
+// Test driver: starts KSTGATE.exe, answers its message boxes as a user
+// would, and prints every box and the launcher's exit code.
+//
+//   kstdriver TIMEOUT_S ANSWERS COMMAND_LINE
+//
+// ANSWERS is a comma-separated list used box by box: YES, NO, OK, or
+// SECOND+<answer> to run a second launcher with the same command line
+// (and print its exit code) before answering; "-" for none. Boxes beyond the
+// list get OK (OK boxes) or NO (Yes/No boxes). Output lines:
+//   BOX <caption>|<text>|<buttons>      (text with \n and \t escaped)
+//   SECOND <code>
+//   EXIT <code>                          (signed 32-bit)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+static DWORD g_dwPid;
+static std::vector<HWND> g_handled;
+static HWND g_hFound;
+
+static BOOL CALLBACK FindBox(HWND hwnd, LPARAM)
+{
+    char szClass[64];
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hwnd, &dwPid);
+    if (dwPid != g_dwPid || !IsWindowVisible(hwnd))
+        return TRUE;
+    GetClassNameA(hwnd, szClass, sizeof szClass);
+    if (strcmp(szClass, "#32770") != 0)
+        return TRUE;
+    for (HWND h : g_handled)
+        if (h == hwnd)
+            return TRUE;
+    g_hFound = hwnd;
+    return FALSE;
+}
+
+static std::string Escape(const char* lpText)
+{
+    std::string s;
+    for (const char* p = lpText; *p; p++) {
+        if (*p == '\n')
+            s += "\\n";
+        else if (*p == '\t')
+            s += "\\t";
+        else if (*p == '\r')
+            s += "\\r";
+        else
+            s += *p;
+    }
+    return s;
+}
+
+static DWORD RunAndWait(const char* lpCommandLine, PROCESS_INFORMATION* pi)
+{
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    std::string strCommand = lpCommandLine;
+    if (!CreateProcessA(NULL, &strCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi)) {
+        printf("STARTFAIL %lu\n", GetLastError());
+        exit(3);
+    }
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 4) {
+        fprintf(stderr, "usage: kstdriver TIMEOUT_S ANSWERS COMMAND_LINE\n");
+        return 2;
+    }
+    DWORD dwTimeout = (DWORD)atoi(argv[1]) * 1000;
+    std::vector<std::string> answers;
+    if (strcmp(argv[2], "-") != 0) {
+        std::string strAll = argv[2];
+        size_t nPos = 0;
+        while (nPos <= strAll.size()) {
+            size_t nComma = strAll.find(',', nPos);
+            if (nComma == std::string::npos)
+                nComma = strAll.size();
+            answers.push_back(strAll.substr(nPos, nComma - nPos));
+            nPos = nComma + 1;
+        }
+    }
+    const char* lpCommandLine = argv[3];
+
+    PROCESS_INFORMATION pi;
+    RunAndWait(lpCommandLine, &pi);
+    g_dwPid = pi.dwProcessId;
+    DWORD dwStart = GetTickCount();
+    size_t nBox = 0;
+    for (;;) {
+        if (WaitForSingleObject(pi.hProcess, 50) == WAIT_OBJECT_0)
+            break;
+        if (GetTickCount() - dwStart > dwTimeout) {
+            printf("TIMEOUT\n");
+            TerminateProcess(pi.hProcess, 99);
+            return 4;
+        }
+        g_hFound = NULL;
+        EnumWindows(FindBox, 0);
+        if (!g_hFound)
+            continue;
+        HWND hBox = g_hFound;
+        Sleep(100);  // let the box finish drawing
+        char szCaption[512] = {0}, szText[2048] = {0};
+        GetWindowTextA(hBox, szCaption, sizeof szCaption);
+        GetDlgItemTextA(hBox, 0xFFFF, szText, sizeof szText);
+        std::string strButtons;
+        if (GetDlgItem(hBox, IDOK))
+            strButtons += "OK";
+        if (GetDlgItem(hBox, IDYES))
+            strButtons += strButtons.empty() ? "YES" : ",YES";
+        if (GetDlgItem(hBox, IDNO))
+            strButtons += strButtons.empty() ? "NO" : ",NO";
+        printf("BOX %s|%s|%s\n", szCaption, Escape(szText).c_str(), strButtons.c_str());
+        fflush(stdout);
+        std::string strAnswer = nBox < answers.size() ? answers[nBox] : "";
+        nBox++;
+        if (strAnswer.compare(0, 7, "SECOND+") == 0) {
+            PROCESS_INFORMATION second;
+            RunAndWait(lpCommandLine, &second);
+            if (WaitForSingleObject(second.hProcess, 20000) != WAIT_OBJECT_0) {
+                printf("SECOND TIMEOUT\n");
+                TerminateProcess(second.hProcess, 99);
+            } else {
+                DWORD dwCode = 0;
+                GetExitCodeProcess(second.hProcess, &dwCode);
+                printf("SECOND %d\n", (int)dwCode);
+            }
+            strAnswer = strAnswer.substr(7);
+        }
+        int nId = GetDlgItem(hBox, IDYES) ? IDNO : IDOK;
+        if (strAnswer == "YES")
+            nId = IDYES;
+        else if (strAnswer == "NO")
+            nId = IDNO;
+        else if (strAnswer == "OK")
+            nId = IDOK;
+        g_handled.push_back(hBox);
+        PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)GetDlgItem(hBox, nId));
+    }
+    DWORD dwCode = 0;
+    GetExitCodeProcess(pi.hProcess, &dwCode);
+    printf("EXIT %d\n", (int)dwCode);
+    return 0;
+}
