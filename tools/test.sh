@@ -19,3 +19,6 @@ if [ -f build/win64/tests/e2e/CTestTestfile.cmake ]; then
   echo "== end-to-end tests (Wine)"
   ctest --test-dir build/win64 --output-on-failure
 fi
+
+echo "== short fuzz runs (libFuzzer, ASan + UBSan)"
+fuzz/run.sh "${KST_FUZZ_SECONDS:-15}"

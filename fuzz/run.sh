@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Short fuzz runs: builds the libFuzzer targets (clang, build/fuzz) if needed
+# and runs each for SECONDS from a scratch copy of its seed corpus.
+#   fuzz/run.sh SECONDS [target...]      (default: every target)
+# Inputs that crash are kept in build/fuzz/artifacts/. Exits non-zero when a
+# target fails to build or any run finds a fault.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+all_targets=(fuzz_settings fuzz_cmdline fuzz_imagescan fuzz_answerfile)
+if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
+  echo "usage: $0 SECONDS [target...]   targets: ${all_targets[*]}" >&2
+  exit 2
+fi
+seconds=$1
+shift
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
+
+max_len() {
+  case "$1" in
+    fuzz_settings)   echo 4096 ;;  # several lines of 255 bytes and more
+    fuzz_cmdline)    echo 2048 ;;
+    fuzz_imagescan)  echo 8192 ;;  # filler in front reaches the read boundaries
+    fuzz_answerfile) echo 1024 ;;
+  esac
+}
+dict() {
+  case "$1" in
+    fuzz_settings|fuzz_answerfile) echo "$root/fuzz/settings.dict" ;;
+    fuzz_cmdline) echo "$root/fuzz/cmdline.dict" ;;
+    fuzz_imagescan) echo "$root/fuzz/image.dict" ;;
+  esac
+}
+for t in "${targets[@]}"; do
+  [ -n "$(max_len "$t")" ] || { echo "unknown target: $t" >&2; exit 2; }
+done
+
+build=$root/build/fuzz
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DKST_FUZZ=ON -DKST_SANITIZE=OFF \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j2 --target "${targets[@]}" >/dev/null
+
+artifacts=$build/artifacts
+mkdir -p "$artifacts"
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/kstfuzz-run.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+shm=/dev/shm
+[ -d "$shm" ] && [ -w "$shm" ] || shm=$scratch
+
+failed=()
+for t in "${targets[@]}"; do
+  corpus=$scratch/$t
+  mkdir -p "$corpus"
+  cp fuzz/corpus/"$t"/* "$corpus"/
+  # Every path is absolute: the targets work in a directory of their own.
+  # The target's own files go to a fresh directory of this run.
+  files=$(mktemp -d "$shm/kstfuzz-files.XXXXXX")
+  echo "== $t: ${seconds}s"
+  if KST_FUZZ_TMP=$files nice "$build/fuzz/$t" -max_total_time="$seconds" -max_len="$(max_len "$t")" \
+       -dict="$(dict "$t")" -timeout=10 -rss_limit_mb=1024 -print_final_stats=1 \
+       -artifact_prefix="$artifacts/$t-" "$corpus" >"$scratch/$t.log" 2>&1; then
+    grep -E '^stat::number_of_executed_units|^Done ' "$scratch/$t.log" || true
+  else
+    failed+=("$t")
+    tail -n 60 "$scratch/$t.log"
+  fi
+  rm -rf "$files"
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: faults found by: ${failed[*]} (inputs in $artifacts)" >&2
+  exit 1
+fi
+echo "fuzz: all clean"
