@@ -24,7 +24,7 @@ struct Window {
 };
 
 struct Process {
-    FakeProcess spec;
+    FakeProcess desc;
     DWORD dwStartTime;
     bool bEnded;
     DWORD dwEndCode;
@@ -476,11 +476,11 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         return FALSE;
     }
     Process process;
-    process.spec = g_state.queued.front();
+    process.desc = g_state.queued.front();
     g_state.queued.pop_front();
     process.dwStartTime = g_state.dwClock;
     process.bEnded = false;
-    process.dwEndCode = process.spec.dwExitCode;
+    process.dwEndCode = process.desc.dwExitCode;
     process.bProcessOpen = true;
     process.bThreadOpen = true;
     g_state.processes.push_back(process);
@@ -489,8 +489,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     lpProcessInformation->hThread = (HANDLE)(uintptr_t)(0x1000 + 2 * nIndex + 1);
     lpProcessInformation->dwProcessId = (DWORD)(100 + nIndex);
     lpProcessInformation->dwThreadId = (DWORD)(200 + nIndex);
-    if (g_state.processes[nIndex].spec.fnOnStart)
-        g_state.processes[nIndex].spec.fnOnStart();
+    if (g_state.processes[nIndex].desc.fnOnStart)
+        g_state.processes[nIndex].desc.fnOnStart();
     return TRUE;
 }
 
@@ -499,12 +499,12 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
     bool bThread = false;
     Process* pProcess = FindProcess(hProcess, &bThread);
     Log("GetExitCodeProcess " + HandleText(hProcess));
-    if (!pProcess || bThread || !pProcess->bProcessOpen || pProcess->spec.bQueryFails) {
+    if (!pProcess || bThread || !pProcess->bProcessOpen || pProcess->desc.bQueryFails) {
         g_state.dwLastError = 6;
         return FALSE;
     }
-    if (!pProcess->bEnded && pProcess->spec.dwRunMs != FAKE_FOREVER &&
-        g_state.dwClock - pProcess->dwStartTime >= pProcess->spec.dwRunMs)
+    if (!pProcess->bEnded && pProcess->desc.dwRunMs != FAKE_FOREVER &&
+        g_state.dwClock - pProcess->dwStartTime >= pProcess->desc.dwRunMs)
         pProcess->bEnded = true;
     *lpExitCode = pProcess->bEnded ? pProcess->dwEndCode : (DWORD)STILL_ACTIVE;
     return TRUE;
