@@ -132,10 +132,26 @@ t_image_failures() {
   check "no marker -65" exit_is -65
 }
 
+# Code page 932: the launcher's own directory holds U+8868, whose second
+# byte is a backslash (0x5C), and the Title is double-byte text.
+t_dbcs_932() {
+  if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    echo "    ja_JP.UTF-8 locale missing"; CASE_OK=0; return
+  fi
+  case_dir "dbcs/表示"; full_setup
+  local title="表示テスト"
+  { printf '[UI]\r\nTitle='; printf '%s' "$title" | iconv -f UTF-8 -t CP932; printf '\r\n'; } >"$CASE/KESTROM.INI"
+  RUN_DIR=$E2E_ROOT LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 drive "YES" "WINKESTROM.EXE -caption $title"
+  check "exit 0" exit_is 0
+  check "settings read in its own directory" test -e "$CASE/FLASHER.LOG"
+  check "leftovers deleted" test ! -e "$CASE/BIOS.BAK"
+  check "caption restored" grep -qF "END $(printf '%s' "$title" | iconv -f UTF-8 -t CP932)" "$CASE/FLASHER.LOG"
+}
+
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
-  probe_failures image_failures)
+  probe_failures image_failures dbcs_932)
 
 e2e_setup
 trap e2e_teardown EXIT
