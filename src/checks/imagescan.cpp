@@ -17,6 +17,40 @@
 // does not grow with the image and no seek is ever needed.
 static char g_abScanBuffer[SCAN_CARRY + IMAGE_SCAN_BUFFER_SIZE];
 
+#define NO_MARKER ((size_t)-1)
+
+static inline BOOL IsMarkerAt(const char* lpData)
+{
+    return lpData[0] == '-' && memcmp(lpData + 1, &MARKER[1], MARKER_SIZE - 1) == 0;
+}
+
+// The first marker that starts in [nStart, nEnd) of lpData, whose bytes
+// reach at least to nEnd + MARKER_SIZE - 1; NO_MARKER when there is none.
+// Every marker has exactly one of its six bytes at a position
+// nStart + 5 + 6k, and every byte of a marker is a hyphen or a zero. So
+// only one byte in six is looked at, and a marker is tried only where that
+// byte is one of those: starting five bytes before it or at it for a
+// hyphen, one to four bytes before it for a zero. The starts are tried
+// from the lowest up, so the first one found is the first in the image.
+static size_t FindFirstMarker(const char* lpData, size_t nStart, size_t nEnd)
+{
+    for (size_t nPos = nStart + MARKER_SIZE - 1; nPos < nEnd + MARKER_SIZE - 1; nPos += MARKER_SIZE) {
+        char ch = lpData[nPos];
+        if (ch == '-') {
+            if (IsMarkerAt(lpData + nPos - (MARKER_SIZE - 1)))
+                return nPos - (MARKER_SIZE - 1);
+            if (nPos < nEnd && IsMarkerAt(lpData + nPos))
+                return nPos;
+        } else if (ch == '0') {
+            for (size_t nAt = nPos - (MARKER_SIZE - 2); nAt < nPos && nAt < nEnd; nAt++) {
+                if (IsMarkerAt(lpData + nAt))
+                    return nAt;
+            }
+        }
+    }
+    return NO_MARKER;
+}
+
 int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize)
 {
     if (!lpBuffer || dwSize < BVSIZE)
@@ -38,28 +72,18 @@ int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize)
         if (nRead == 0)
             break;
         nHave += nRead;
-        // Every hyphen with five bytes after it in the buffer can be judged.
+        // Every start with a whole marker in the buffer can be judged.
         size_t nEnd = nHave >= MARKER_SIZE ? nHave - MARKER_SIZE + 1 : 0;
-        BOOL bFound = FALSE;
-        for (size_t i = nStart; i < nEnd;) {
-            const char* lpHyphen = (const char*)memchr(g_abScanBuffer + i, '-', nEnd - i);
-            if (!lpHyphen)
-                break;
-            size_t nAt = (size_t)(lpHyphen - g_abScanBuffer);
-            if (memcmp(lpHyphen + 1, MARKER + 1, MARKER_SIZE - 1) == 0) {
-                // The first marker decides; one with fewer than four bytes
-                // before it in the file has no version.
-                if (!(bAtFileStart && nAt < BVSIZE)) {
-                    memcpy(lpBuffer, g_abScanBuffer + nAt - BVSIZE, BVSIZE);
-                    nResult = RC_SUCCESS;
-                }
-                bFound = TRUE;
-                break;
+        size_t nAt = FindFirstMarker(g_abScanBuffer, nStart, nEnd);
+        if (nAt != NO_MARKER) {
+            // The first marker decides; one with fewer than four bytes
+            // before it in the file has no version.
+            if (!(bAtFileStart && nAt < BVSIZE)) {
+                memcpy(lpBuffer, g_abScanBuffer + nAt - BVSIZE, BVSIZE);
+                nResult = RC_SUCCESS;
             }
-            i = nAt + 1;
-        }
-        if (bFound)
             break;
+        }
         // Keep the bytes not yet judged and the version-sized context before them.
         size_t nKeepFrom = nEnd >= BVSIZE ? nEnd - BVSIZE : 0;
         if (nKeepFrom > 0) {

@@ -1,4 +1,8 @@
 // The image version scan, compared with a step-by-step walk of the image.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <random>
 
@@ -132,6 +136,44 @@ TEST_F(ImageScanTest, MarkersAroundEveryReadBoundaryPosition)
     }
 }
 
+TEST_F(ImageScanTest, HyphensAndZerosAroundTheSecondReadBoundary)
+{
+    // From the second read on, the buffer begins with carried bytes, so
+    // the bytes looked at fall at other places of the image.
+    std::mt19937 random(777);
+    const char acAlphabet[] = {'-', '-', '0', '0', '0', 'q'};
+    for (size_t nBoundary : {(size_t)IMAGE_SCAN_BUFFER_SIZE, (size_t)2 * IMAGE_SCAN_BUFFER_SIZE}) {
+        for (int nShift = -16; nShift <= 16; nShift++) {
+            for (int nRound = 0; nRound < 4; nRound++) {
+                std::string strImage(nBoundary + nShift - 12, 'z');
+                for (int i = 0; i < 24; i++)
+                    strImage += acAlphabet[random() % sizeof acAlphabet];
+                if (nRound % 2)
+                    strImage += "V5.5-0000-";
+                ExpectLikeReference(strImage, "boundary " + std::to_string(nBoundary) + " shift " +
+                                                  std::to_string(nShift) + " round " +
+                                                  std::to_string(nRound));
+            }
+        }
+    }
+}
+
+TEST_F(ImageScanTest, MarkerAfterRunsOfHyphensAndZeros)
+{
+    // Every length of run before a marker, so that the marker and its
+    // version fall at each place relative to the bytes looked at.
+    for (size_t nRun = 0; nRun < 20; nRun++) {
+        for (size_t nLead = 0; nLead < 7; nLead++) {
+            std::string strLead(nLead, 'a');
+            ExpectLikeReference(strLead + std::string(nRun, '-') + "0000-", "hyphens " + std::to_string(nRun));
+            ExpectLikeReference(strLead + "-" + std::string(nRun, '0') + "-0000-",
+                                "zeros " + std::to_string(nRun));
+            ExpectLikeReference(strLead + std::string(nRun, '-') + "0000" + std::string(nRun, '-') + "0000-",
+                                "two runs " + std::to_string(nRun));
+        }
+    }
+}
+
 TEST_F(ImageScanTest, RandomImagesAgreeWithTheWalk)
 {
     std::mt19937 random(12345);
@@ -143,6 +185,32 @@ TEST_F(ImageScanTest, RandomImagesAgreeWithTheWalk)
             strImage += acAlphabet[random() % sizeof acAlphabet];
         ExpectLikeReference(strImage, "case " + std::to_string(nCase));
     }
+}
+
+TEST_F(ImageScanTest, MarkerPastFourGiBInASparseImage)
+{
+    // A hole of zeros is cheap to make and to read; where the file system
+    // has no holes the test is skipped rather than filling the disk.
+    const off_t nMarkerAt = ((off_t)4 << 30) + 4093;
+    int fd = open("FLASHABL.ROM", O_CREAT | O_WRONLY | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    bool bSparse = ftruncate(fd, (off_t)64 << 20) == 0;
+    struct stat st;
+    bSparse = bSparse && fstat(fd, &st) == 0 && (off_t)st.st_blocks * 512 < ((off_t)1 << 20);
+    if (bSparse) {
+        const char acTail[] = "4G.1-0000-";
+        bSparse = pwrite(fd, acTail, 10, nMarkerAt - 4) == 10 && fstat(fd, &st) == 0 &&
+                  (off_t)st.st_blocks * 512 < ((off_t)16 << 20);
+    }
+    close(fd);
+    if (!bSparse) {
+        unlink("FLASHABL.ROM");
+        GTEST_SKIP() << "this file system cannot make sparse files";
+    }
+    ASSERT_GT(st.st_size, (off_t)4 << 30);
+    char szBuffer[8];
+    EXPECT_EQ(GetImageBiosVersion(szBuffer, sizeof szBuffer), RC_SUCCESS);
+    EXPECT_EQ(std::string(szBuffer, 4), "4G.1");
 }
 
 TEST_F(ImageScanTest, PreconditionStopsTheProcess)
