@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks kstscan's reports and exit codes on a few images.
-#   test_kstscan.sh KSTSCAN
+#   test_kstscan.sh KSTSCAN            (the host build)
+#   test_kstscan.sh wine KSTSCAN.EXE   (the Windows build, under Wine)
 set -u
-scan=$1
+scan=("$@")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -12,8 +13,10 @@ expect() {  # expect NAME WANT_RC WANT_OUTPUT -- ARGS...
   local name=$1 want_rc=$2 want_out=$3
   shift 4
   local out rc
-  out=$("$scan" "$@" 2>&1)
+  # A Windows console ends its lines with CR LF.
+  out=$("${scan[@]}" "$@" 2>&1)
   rc=$?
+  out=${out//$'\r'/}
   if [ "$rc" != "$want_rc" ] || [ "$out" != "$want_out" ]; then
     echo "FAIL $name: rc $rc (want $want_rc)"
     echo "  got:  $(printf '%q' "$out")"
@@ -28,7 +31,7 @@ printf 'head 1.07-0000-tail -0000- 2.00-0000-' > good.rom
 printf 'no marker -0000x --0000 here' > none.rom
 printf 'AB\x1b\\-0000-' > ctrl.rom
 printf 'A\x00CD-0000-' > zero.rom
-printf '-0000-1234-0000-' > early.rom
+printf '%s' '-0000-1234-0000-' > early.rom
 : > empty.rom
 mkdir folder.rom
 
