@@ -407,7 +407,8 @@ BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
     const BYTE* lpRanges = NULL;
     if (CodePage == g_state.uAcp && g_state.bLeadOverride) {
         lpCPInfo->MaxCharSize = g_state.uMaxCharSize ? g_state.uMaxCharSize : 2;
-        for (size_t i = 0; i < g_state.leadRanges.size(); i++)
+        // A real CPINFO holds at most MAX_LEADBYTES bytes of ranges.
+        for (size_t i = 0; i < g_state.leadRanges.size() && i < MAX_LEADBYTES; i++)
             lpCPInfo->LeadByte[i] = g_state.leadRanges[i];
         return TRUE;
     }
@@ -420,7 +421,7 @@ BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
     lpCPInfo->MaxCharSize = lpRanges ? 2 : 1;
     if (CodePage == g_state.uAcp && g_state.uMaxCharSize)
         lpCPInfo->MaxCharSize = g_state.uMaxCharSize;
-    for (int i = 0; lpRanges && lpRanges[i]; i++)
+    for (int i = 0; lpRanges && lpRanges[i] && i < MAX_LEADBYTES; i++)
         lpCPInfo->LeadByte[i] = lpRanges[i];
     return TRUE;
 }
