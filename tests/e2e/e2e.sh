@@ -132,6 +132,148 @@ t_image_failures() {
   check "no marker -65" exit_is -65
 }
 
+LOADING_INI='BOX Loading Fail|Load KESTROM.INI fail.\nMake sure KSTGATE is in the same directory of WinKestrom.|OK'
+# A flasher whose window is not taken over ends by itself after this.
+LIFE="-life 30000"
+gone() { local f; for f in "$@"; do [ ! -e "$CASE/$f" ] || return 1; done; }
+
+# long_line COUNT SUB: COUNT bytes without a line break: letters and "=",
+# a zero byte every seventh byte and, when SUB is 1, a 0x1A byte at the
+# middle.
+long_line() {
+  LC_ALL=C awk -v n="$1" -v sub_at="$(($2 ? $1 / 2 : -1))" 'BEGIN {
+    for (i = 0; i < n; i++) {
+      if (i == sub_at) printf "%c", 26
+      else if (i % 7 == 3) printf "%c", 0
+      else if (i % 11 == 5) printf "="
+      else printf "%c", 97 + i % 26
+    }
+  }'
+}
+
+# Settings files that are noise, hold a very long line, or are no file.
+t_settings_hostile() {
+  # Noise is read up to its first 0x1A byte and holds no setting, so the
+  # defaults find the default flasher.
+  case_dir ini_noise; full_setup; noise 7 65536 >"$CASE/KESTROM.INI"
+  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE"
+  check "noise: confirmation" has "$CONFIRM"; check "noise: exit 0" exit_is 0
+  check "noise: leftovers deleted" gone BIOS.BAK WINKESTROM.GID BV
+  check "noise: nothing else changed" tree_same FLASHER.LOG
+
+  # Without 0x1A all 64 KiB are read, and a Title after them still counts.
+  case_dir ini_noise_title; full_setup
+  { noise 11 65536 | tr -d '\032'; printf '\r\n[UI]\r\nTitle=Noisy Flasher\r\n'; } >"$CASE/KESTROM.INI"
+  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE -caption \"noisy FLASHER\""
+  check "noise, then Title: exit 0" exit_is 0
+  check "noise, then Title: flasher commanded" grep -qF "END noisy FLASHER" "$CASE/FLASHER.LOG"
+  check "noise, then Title: leftovers deleted" gone BIOS.BAK WINKESTROM.GID BV
+  check "noise, then Title: nothing else changed" tree_same FLASHER.LOG
+
+  # A 100,000-byte line with zero bytes is read piece by piece: the setting
+  # before it and the Title after it both count.
+  case_dir ini_long_line; full_setup; printf 'xxR2.0-0000-' >"$CASE/NEW.ROM"
+  { printf '[Main]\r\nImageFile=NEW.ROM\r\n[UI]\r\nJunk='; long_line 99995 0
+    printf '\r\nTitle=Long Line Flasher\r\n'; } >"$CASE/KESTROM.INI"
+  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE -caption \"Long Line Flasher\""
+  check "long line: image before it read" grep -qF '"R2.0"' <<<"$OUT"
+  check "long line: exit 0" exit_is 0
+  check "long line: flasher commanded" grep -qF "END Long Line Flasher" "$CASE/FLASHER.LOG"
+  check "long line: nothing else changed" tree_same FLASHER.LOG
+
+  # The same line with a 0x1A byte in it: nothing after that byte is read,
+  # so the Title after the line is not seen and the default caption holds.
+  case_dir ini_long_line_sub; full_setup; printf 'xxR2.0-0000-' >"$CASE/NEW.ROM"
+  { printf '[Main]\r\nImageFile=NEW.ROM\r\n[UI]\r\nJunk='; long_line 99995 1
+    printf '\r\nTitle=Long Line Flasher\r\n'; } >"$CASE/KESTROM.INI"
+  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE"
+  check "0x1A: image before it read" grep -qF '"R2.0"' <<<"$OUT"
+  check "0x1A: exit 0 with the default caption" exit_is 0
+  check "0x1A: flasher commanded" grep -qF "END Vesmar WinKestrom" "$CASE/FLASHER.LOG"
+  check "0x1A: nothing else changed" tree_same FLASHER.LOG
+
+  case_dir ini_directory; full_setup; rm "$CASE/KESTROM.INI"; mkdir "$CASE/KESTROM.INI"
+  printf '[UI]\r\nTitle=Inside\r\n' >"$CASE/KESTROM.INI/KESTROM.INI"
+  snapshot "$CASE"; drive "-" "WINKESTROM.EXE"
+  check "directory: text" has "$LOADING_INI"; check "directory: exit -33" exit_is -33
+  check "directory: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+  check "directory: nothing changed" tree_same
+}
+
+# A probe that is no program, an answer file of noise, an image that is a
+# directory.
+t_checks_hostile() {
+  case_dir probe_empty; full_setup; : >"$CASE/BIOSVER.EXE"
+  snapshot "$CASE"; drive "-" "WINKESTROM.EXE"
+  check "empty probe: text" has 'BOX Get BIOS Version Fail|Load BIOSVER.EXE fail!\nDownload the latest one and try again.|OK'
+  check "empty probe: exit -33" exit_is -33
+  check "empty probe: nothing changed" tree_same
+
+  local raw=$E2E_ROOT/cases/bv_noise.bin
+  noise 23 65536 >"$raw"
+  case_dir bv_noise; full_setup
+  snapshot "$CASE"; KST_PROBE_RAW=$(winpath "$raw") drive "-" "WINKESTROM.EXE"
+  check "noise answer: text" has 'BOX Get BIOS Version Fail|Get BIOS VERSION from this machine fail!\nDownload the latest one and try again.|OK'
+  check "noise answer: exit -9" exit_is -9
+  check "noise answer: deleted" gone BV
+  check "noise answer: nothing else changed" tree_same
+
+  # All of a noise answer without 0x1A is read, and the answer after it counts.
+  { noise 29 65536 | tr -d '\032'; printf '\r\n[BV]\r\nBV=2.34\r\n'; } >"$raw"
+  case_dir bv_noise_answer; full_setup
+  snapshot "$CASE"; KST_PROBE_RAW=$(winpath "$raw") drive "NO" "WINKESTROM.EXE"
+  check "noise, then answer: version read" grep -qF 'this machine is : "2.34"' <<<"$OUT"
+  check "noise, then answer: exit 1" exit_is 1
+  check "noise, then answer: deleted" gone BV
+  check "noise, then answer: nothing else changed" tree_same
+
+  case_dir image_directory; full_setup; rm "$CASE/FLASHABL.ROM"; mkdir "$CASE/FLASHABL.ROM"
+  { head -c 20 /dev/zero; printf '1.07-0000-'; } >"$CASE/FLASHABL.ROM/FLASHABL.ROM"
+  snapshot "$CASE"; drive "-" "WINKESTROM.EXE"
+  check "image directory: text" has 'BOX Get BIOS Version Fail|Open BIOS ROM file error/BIOS ROM file not exist.\nDownload the latest one and try again.|OK'
+  check "image directory: exit -129" exit_is -129
+  check "image directory: answer deleted" gone BV
+  check "image directory: nothing else changed" tree_same
+}
+
+# A backup file outside the launcher's directory: only the file named is
+# deleted, not the one of the same name beside the launcher nor its
+# neighbours.
+t_backup_elsewhere() {
+  local top=$E2E_ROOT/cases/backup_elsewhere
+  rm -rf "$top"; case_dir backup_elsewhere/gate; full_setup
+  mkdir "$top/other"
+  printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=..\\other\\BIOS.BAK\r\n' >"$CASE/KESTROM.INI"
+  printf 'own backup\r\n' >"$CASE/BIOS.BAK"
+  printf 'old backup\r\n' >"$top/other/BIOS.BAK"
+  printf 'keep\r\n' >"$top/other/BIOS.BAK.1"
+  printf 'keep\r\n' >"$top/other/WINKESTROM.GID"
+  snapshot "$top"; drive "YES" "WINKESTROM.EXE $LIFE"
+  check "other directory: exit 0" exit_is 0
+  check "other directory: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+  check "other directory: named file deleted" test ! -e "$top/other/BIOS.BAK"
+  check "other directory: own leftover deleted" gone WINKESTROM.GID
+  check "other directory: nothing else changed" tree_same FLASHER.LOG "$top/other/BIOS.BAK"
+
+  # A backup file in a directory that does not exist: the flasher cannot
+  # leave it and its deletion fails without a word.
+  rm -rf "$top"; case_dir backup_elsewhere/gate; full_setup
+  mkdir "$top/other"; printf 'keep\r\n' >"$top/other/BIOS.BAK"
+  printf 'own backup\r\n' >"$CASE/BIOS.BAK"
+  printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=%s\r\n' "$(winpath "$top/nowhere/BIOS.BAK")" >"$CASE/KESTROM.INI"
+  snapshot "$top"; drive "YES" "WINKESTROM.EXE $LIFE"
+  check "missing file: exit 0" exit_is 0
+  check "missing file: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+  check "missing file: own leftover deleted" gone WINKESTROM.GID
+  check "missing file: nothing else changed" tree_same FLASHER.LOG
+}
+
+# The console tool of the Windows build reports as the host build does.
+t_kstscan_windows() {
+  OUT=$(bash "$HERE/../../tools/kstscan/test_kstscan.sh" wine "$BUILD/tools/kstscan/kstscan.exe" 2>&1)
+  check "kstscan.exe reports" grep -qxF "kstscan: all passed" <<<"$OUT"
+}
+
 # Code page 932: the launcher's own directory holds U+8868, whose second
 # byte is a backslash (0x5C), and the Title is double-byte text.
 t_dbcs_932() {
@@ -151,7 +293,7 @@ t_dbcs_932() {
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
-  probe_failures image_failures dbcs_932)
+  probe_failures image_failures settings_hostile checks_hostile backup_elsewhere kstscan_windows dbcs_932)
 
 e2e_setup
 trap e2e_teardown EXIT
@@ -164,7 +306,8 @@ for name in "${cases[@]}"; do
   else
     failed=$((failed + 1)); echo "FAIL $name"; sed 's/^/    | /' <<<"$OUT"
   fi
-  wineserver -w 2>/dev/null || true
+  # A case that failed may leave a flasher running: do not wait for it forever.
+  timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
 done
 echo "e2e: $passed passed, $failed failed"
 [ $failed = 0 ]

@@ -52,3 +52,43 @@ drive() {
   [ -n "$tail" ] && cmd="$cmd $tail"
   OUT=$(cd "${RUN_DIR:-$CASE}" && wine "$BUILD/tools/driver/kstdriver.exe" 60 "$answers" "$cmd" 2>/dev/null | tr -d '\r')
 }
+
+# noise SEED COUNT: COUNT bytes of noise, the same for the same SEED (the
+# high bytes of a 32-bit linear congruential generator; every product stays
+# below 2^53, so any awk computes it exactly).
+noise() {
+  LC_ALL=C awk -v x="$1" -v n="$2" 'BEGIN {
+    for (i = 0; i < n; i++) { x = (x * 69069 + 1) % 4294967296; printf "%c", int(x / 16777216) }
+  }'
+}
+
+# tree_list DIR...: every directory below DIR, and every file with its checksum.
+tree_list() {
+  local d
+  for d in "$@"; do
+    find "$d" -type d | LC_ALL=C sort | sed 's/^/dir  /'
+    find "$d" -type f -print0 | LC_ALL=C sort -z | xargs -0 -r sha256sum
+  done
+}
+
+# snapshot DIR...: records the trees that tree_same compares with later.
+snapshot() {
+  SNAP_DIRS=("$@")
+  SNAP=$(tree_list "$@")
+}
+
+# tree_same [PATH...]: the trees recorded by snapshot hold the same
+# directories and files with the same contents, except PATHs (relative to
+# $CASE unless absolute), which may have appeared, changed or gone.
+tree_same() {
+  local changed p
+  changed=$(diff <(printf '%s\n' "$SNAP") <(tree_list "${SNAP_DIRS[@]}") | sed -n 's/^[<>] //p' |
+    sed 's/^dir  //; s/^[0-9a-f]\{64\}  //' | LC_ALL=C sort -u)
+  for p in "$@"; do
+    case $p in /*) ;; *) p=$CASE/$p ;; esac
+    changed=$(grep -vxF -- "$p" <<<"$changed")
+  done
+  [ -z "$changed" ] && return 0
+  sed 's/^/    changed: /' <<<"$changed"
+  return 1
+}
