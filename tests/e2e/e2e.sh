@@ -151,6 +151,20 @@ long_line() {
   }'
 }
 
+# long_line_case NAME SUB LABEL FLASHER_ARGS CAPTION: an ImageFile setting,
+# then a long line (with a 0x1A byte when SUB is 1), then a Title; the run
+# must read the image setting and command the flasher with CAPTION.
+long_line_case() {
+  case_dir "$1"; full_setup; printf 'xxR2.0-0000-' >"$CASE/NEW.ROM"
+  { printf '[Main]\r\nImageFile=NEW.ROM\r\n[UI]\r\nJunk='; long_line 99995 "$2"
+    printf '\r\nTitle=Long Line Flasher\r\n'; } >"$CASE/KESTROM.INI"
+  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE $4"
+  check "$3: image before it read" grep -qF '"R2.0"' <<<"$OUT"
+  check "$3: exit 0" exit_is 0
+  check "$3: flasher commanded" grep -qF "END $5" "$CASE/FLASHER.LOG"
+  check "$3: nothing else changed" tree_same FLASHER.LOG
+}
+
 # Settings files that are noise, hold a very long line, or are no file.
 t_settings_hostile() {
   # Noise is read up to its first 0x1A byte and holds no setting, so the
@@ -172,25 +186,10 @@ t_settings_hostile() {
 
   # A 100,000-byte line with zero bytes is read piece by piece: the setting
   # before it and the Title after it both count.
-  case_dir ini_long_line; full_setup; printf 'xxR2.0-0000-' >"$CASE/NEW.ROM"
-  { printf '[Main]\r\nImageFile=NEW.ROM\r\n[UI]\r\nJunk='; long_line 99995 0
-    printf '\r\nTitle=Long Line Flasher\r\n'; } >"$CASE/KESTROM.INI"
-  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE -caption \"Long Line Flasher\""
-  check "long line: image before it read" grep -qF '"R2.0"' <<<"$OUT"
-  check "long line: exit 0" exit_is 0
-  check "long line: flasher commanded" grep -qF "END Long Line Flasher" "$CASE/FLASHER.LOG"
-  check "long line: nothing else changed" tree_same FLASHER.LOG
-
+  long_line_case ini_long_line 0 "long line" "-caption \"Long Line Flasher\"" "Long Line Flasher"
   # The same line with a 0x1A byte in it: nothing after that byte is read,
   # so the Title after the line is not seen and the default caption holds.
-  case_dir ini_long_line_sub; full_setup; printf 'xxR2.0-0000-' >"$CASE/NEW.ROM"
-  { printf '[Main]\r\nImageFile=NEW.ROM\r\n[UI]\r\nJunk='; long_line 99995 1
-    printf '\r\nTitle=Long Line Flasher\r\n'; } >"$CASE/KESTROM.INI"
-  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE"
-  check "0x1A: image before it read" grep -qF '"R2.0"' <<<"$OUT"
-  check "0x1A: exit 0 with the default caption" exit_is 0
-  check "0x1A: flasher commanded" grep -qF "END Vesmar WinKestrom" "$CASE/FLASHER.LOG"
-  check "0x1A: nothing else changed" tree_same FLASHER.LOG
+  long_line_case ini_long_line_sub 1 "0x1A" "" "Vesmar WinKestrom"
 
   case_dir ini_directory; full_setup; rm "$CASE/KESTROM.INI"; mkdir "$CASE/KESTROM.INI"
   printf '[UI]\r\nTitle=Inside\r\n' >"$CASE/KESTROM.INI/KESTROM.INI"
