@@ -40,6 +40,20 @@ void LoadSettings()
     LoadSetting("Main", "ImageFile", LoaderSettings.ImageFile);
 }
 
+typedef BOOL(WINAPI* SETDEFAULTDLLDIRECTORIES)(DWORD);
+
+void RestrictDllSearch()
+{
+    HMODULE hKernel = GetModuleHandleA("KERNEL32.DLL");
+    // Through the plain function pointer type, which any function pointer
+    // may be converted to without a warning.
+    SETDEFAULTDLLDIRECTORIES lpfnSetDefaultDllDirectories =
+        hKernel ? (SETDEFAULTDLLDIRECTORIES)(void (*)())GetProcAddress(hKernel, "SetDefaultDllDirectories") : NULL;
+    if (lpfnSetDefaultDllDirectories && lpfnSetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return;
+    SetDllDirectoryA("");
+}
+
 LPCSTR GetCommandTail(LPCSTR lpCommandLine)
 {
     LPCSTR p = lpCommandLine;

@@ -24,6 +24,14 @@ void ResetSettings();
 // current directory; a missing or empty value keeps its default.
 void LoadSettings();
 
+// Restricts the DLL search of this process to the system directory, so that
+// a DLL planted beside the launcher (a download folder) never loads, not
+// even when a system DLL loads it by bare name. Uses
+// SetDefaultDllDirectories where KERNEL32 has it; elsewhere (Windows Vista,
+// 7 without its update) takes the current directory out of the search with
+// SetDllDirectoryA(""), the most those systems offer.
+void RestrictDllSearch();
+
 // The command line less the launcher's own name and the blanks and control
 // bytes after it.
 LPCSTR GetCommandTail(LPCSTR lpCommandLine);

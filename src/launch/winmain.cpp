@@ -8,6 +8,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     (void)hPrevInstance;
     (void)nCmdShow;
     (void)lpCmdLine;
+    // Before anything else can load a DLL.
+    RestrictDllSearch();
     // The tail is cut from the process's command line here rather than taken
     // from the runtime, whose own cut does not step over double-byte
     // characters inside a quoted name.

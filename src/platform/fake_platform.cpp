@@ -46,6 +46,8 @@ struct State {
     UINT uMaxCharSize = 0;
     std::vector<BYTE> leadRanges;
     bool bLeadOverride = false;
+    std::string strFirstCall;
+    int nDllDirsMode = FAKE_DLLDIRS_PRESENT;
     int nMutexMode = FAKE_MUTEX_NEW;
     DWORD dwLastError = 0;
     std::map<std::string, std::deque<int>> answers;
@@ -64,6 +66,13 @@ struct State {
 State g_state;
 char g_szCommandLine[4096];
 int g_nMutexToken;
+
+// Remembers the first platform function called since the reset.
+void NoteCall(const char* lpName)
+{
+    if (g_state.strFirstCall.empty())
+        g_state.strFirstCall = lpName;
+}
 
 void Log(const std::string& strLine)
 {
@@ -209,6 +218,16 @@ void FakeSetCodePage(UINT uAcp, UINT uMaxCharSize, const BYTE* lpLeadRanges)
         g_state.leadRanges.push_back(lpLeadRanges[i]);
 }
 
+std::string FakeFirstCall()
+{
+    return g_state.strFirstCall;
+}
+
+void FakeSetDllDirectoriesApi(int nMode)
+{
+    g_state.nDllDirsMode = nMode;
+}
+
 void FakeSetMutex(int nMode)
 {
     g_state.nMutexMode = nMode;
@@ -312,6 +331,7 @@ void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler)
 
 FILE* OpenSharedRead(LPCSTR lpFileName)
 {
+    NoteCall("OpenSharedRead");
     Log(std::string("OpenSharedRead ") + (lpFileName ? lpFileName : "(null)"));
     if (!lpFileName)
         return NULL;
@@ -323,6 +343,7 @@ FILE* OpenSharedRead(LPCSTR lpFileName)
 
 void AbortProcess()
 {
+    NoteCall("AbortProcess");
     Log("AbortProcess");
     if (!g_state.boxes.empty())
         fprintf(stderr, "abnormal stop after box [%s] %s\n", g_state.boxes.back().strCaption.c_str(),
@@ -332,8 +353,56 @@ void AbortProcess()
 
 // ---- KERNEL32 --------------------------------------------------------------
 
+namespace {
+
+int g_nKernelToken;
+
+// What GetProcAddress hands out for "SetDefaultDllDirectories".
+BOOL WINAPI FakeSetDefaultDllDirectories(DWORD dwDirectoryFlags)
+{
+    char szFlags[16];
+    snprintf(szFlags, sizeof szFlags, "0x%X", (unsigned)dwDirectoryFlags);
+    Log(std::string("SetDefaultDllDirectories ") + szFlags);
+    if (g_state.nDllDirsMode == FAKE_DLLDIRS_FAIL) {
+        g_state.dwLastError = 87;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HMODULE GetModuleHandleA(LPCSTR lpModuleName)
+{
+    NoteCall("GetModuleHandleA");
+    std::string strName = lpModuleName ? lpModuleName : "(null)";
+    HMODULE hModule = lpModuleName && EqualNoCase(strName, "KERNEL32.DLL") ? (HMODULE)&g_nKernelToken : NULL;
+    Log("GetModuleHandleA " + strName + " -> " + (hModule ? "KERNEL32" : "NULL"));
+    return hModule;
+}
+
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
+{
+    NoteCall("GetProcAddress");
+    std::string strName = lpProcName ? lpProcName : "(null)";
+    FARPROC lpfn = NULL;
+    if (hModule == (HMODULE)&g_nKernelToken && strName == "SetDefaultDllDirectories" &&
+        g_state.nDllDirsMode != FAKE_DLLDIRS_ABSENT)
+        lpfn = (FARPROC)(void (*)())FakeSetDefaultDllDirectories;
+    Log("GetProcAddress " + strName + " -> " + (lpfn ? "found" : "NULL"));
+    return lpfn;
+}
+
+BOOL SetDllDirectoryA(LPCSTR lpPathName)
+{
+    NoteCall("SetDllDirectoryA");
+    Log(std::string("SetDllDirectoryA ") + (lpPathName ? "\"" + std::string(lpPathName) + "\"" : "(null)"));
+    return TRUE;
+}
+
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpAttributes, BOOL bInitialOwner, LPCSTR lpName)
 {
+    NoteCall("CreateMutexA");
     Log(std::string("CreateMutexA ") + (lpName ? lpName : "(null)") +
         (lpAttributes ? " attributes" : "") + (bInitialOwner ? " owned" : ""));
     switch (g_state.nMutexMode) {
@@ -351,11 +420,13 @@ HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpAttributes, BOOL bInitialOwner, LPCS
 
 DWORD GetLastError()
 {
+    NoteCall("GetLastError");
     return g_state.dwLastError;
 }
 
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName)
 {
+    NoteCall("SetCurrentDirectoryA");
     Log(std::string("SetCurrentDirectoryA ") + (lpPathName ? lpPathName : "(null)"));
     g_state.strCurrentDirectory = lpPathName ? lpPathName : "";
     return TRUE;
@@ -363,6 +434,7 @@ BOOL SetCurrentDirectoryA(LPCSTR lpPathName)
 
 DWORD GetFileAttributesA(LPCSTR lpFileName)
 {
+    NoteCall("GetFileAttributesA");
     Log(std::string("GetFileAttributesA ") + (lpFileName ? lpFileName : "(null)"));
     struct stat st;
     if (!lpFileName || stat(lpFileName, &st) != 0) {
@@ -374,6 +446,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
 
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
+    NoteCall("GetModuleFileNameA");
     (void)hModule;
     if (!lpFilename || nSize == 0)
         return 0;
@@ -389,16 +462,19 @@ DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 
 LPSTR GetCommandLineA()
 {
+    NoteCall("GetCommandLineA");
     return g_szCommandLine;
 }
 
 UINT GetACP()
 {
+    NoteCall("GetACP");
     return g_state.uAcp;
 }
 
 BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
 {
+    NoteCall("GetCPInfo");
     memset(lpCPInfo, 0, sizeof *lpCPInfo);
     lpCPInfo->DefaultChar[0] = '?';
     static const BYTE k932[] = {0x81, 0x9F, 0xE0, 0xFC, 0};
@@ -428,6 +504,7 @@ BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
 
 BOOL GetSystemPowerStatus(LPSYSTEM_POWER_STATUS lpSystemPowerStatus)
 {
+    NoteCall("GetSystemPowerStatus");
     Log("GetSystemPowerStatus");
     Power power = {TRUE, 1};
     if (!g_state.power.empty()) {
@@ -448,6 +525,8 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation)
 {
+    NoteCall("CreateProcessA");
+    NoteCall("CreateProcessA");
     FakeProcessCall call;
     call.bHasApplication = lpApplicationName != NULL;
     call.strApplication = lpApplicationName ? lpApplicationName : "";
@@ -497,6 +576,7 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
 
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 {
+    NoteCall("GetExitCodeProcess");
     bool bThread = false;
     Process* pProcess = FindProcess(hProcess, &bThread);
     Log("GetExitCodeProcess " + HandleText(hProcess));
@@ -513,6 +593,7 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 
 void Sleep(DWORD dwMilliseconds)
 {
+    NoteCall("Sleep");
     Log("Sleep " + std::to_string(dwMilliseconds));
     g_state.dwClock += dwMilliseconds;
     g_state.dwSlept += dwMilliseconds;
@@ -520,11 +601,13 @@ void Sleep(DWORD dwMilliseconds)
 
 DWORD GetTickCount()
 {
+    NoteCall("GetTickCount");
     return g_state.dwClock;
 }
 
 BOOL CloseHandle(HANDLE hObject)
 {
+    NoteCall("CloseHandle");
     Log("CloseHandle " + HandleText(hObject));
     bool bThread = false;
     Process* pProcess = FindProcess(hObject, &bThread);
@@ -539,6 +622,7 @@ BOOL CloseHandle(HANDLE hObject)
 
 BOOL DeleteFileA(LPCSTR lpFileName)
 {
+    NoteCall("DeleteFileA");
     Log(std::string("DeleteFileA ") + (lpFileName ? lpFileName : "(null)"));
     if (!lpFileName)
         return FALSE;
@@ -552,6 +636,7 @@ BOOL DeleteFileA(LPCSTR lpFileName)
 
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
+    NoteCall("MessageBoxA");
     FakeBox box;
     box.strCaption = lpCaption ? lpCaption : "";
     box.strText = lpText ? lpText : "";
@@ -575,6 +660,7 @@ int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 
 int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
 {
+    NoteCall("wsprintfA");
     // wsprintfA writes at most 1024 characters and a terminator.
     va_list args;
     va_start(args, lpFmt);
@@ -585,6 +671,7 @@ int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
 
 HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 {
+    NoteCall("FindWindowA");
     g_state.nFindCount++;
     HWND hFound = NULL;
     for (size_t i = 0; i < g_state.windows.size() && !hFound; i++) {
@@ -605,6 +692,7 @@ HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 
 BOOL ShowWindow(HWND hWnd, int nCmdShow)
 {
+    NoteCall("ShowWindow");
     Log("ShowWindow " + HandleText(hWnd) + " " + std::to_string(nCmdShow));
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
@@ -616,6 +704,7 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow)
 
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
+    NoteCall("GetDlgItem");
     HWND hFound = NULL;
     for (size_t i = 0; i < g_state.windows.size() && !hFound; i++) {
         HWND hWnd = (HWND)(uintptr_t)(i + 1);
@@ -629,6 +718,7 @@ HWND GetDlgItem(HWND hDlg, int nIDDlgItem)
 
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 {
+    NoteCall("GetWindowTextA");
     Log("GetWindowTextA " + HandleText(hWnd) + " " + std::to_string(nMaxCount));
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow) {
@@ -641,6 +731,7 @@ int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
 {
+    NoteCall("SetWindowTextA");
     Log("SetWindowTextA " + HandleText(hWnd) + "|" + (lpString ? lpString : ""));
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
@@ -651,6 +742,7 @@ BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString)
 
 BOOL EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
+    NoteCall("EnumChildWindows");
     Log("EnumChildWindows " + HandleText(hWndParent) + " " + std::to_string((long long)lParam));
     if (!lpEnumFunc || !FindWindowRecord(hWndParent))
         return FALSE;
@@ -660,6 +752,7 @@ BOOL EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
 
 int GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
 {
+    NoteCall("GetClassNameA");
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
         return 0;
@@ -668,6 +761,7 @@ int GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
 
 BOOL EnableWindow(HWND hWnd, BOOL bEnable)
 {
+    NoteCall("EnableWindow");
     Log("EnableWindow " + HandleText(hWnd) + " " + std::to_string(bEnable ? 1 : 0));
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
@@ -679,6 +773,7 @@ BOOL EnableWindow(HWND hWnd, BOOL bEnable)
 
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    NoteCall("SendMessageA");
     Log("SendMessageA " + HandleText(hWnd) + " " + std::to_string(Msg) + " " +
         std::to_string((unsigned long long)wParam) + " " + std::to_string((long long)lParam));
     if (g_state.fnSend)

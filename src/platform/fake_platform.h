@@ -26,6 +26,9 @@ const std::vector<std::string>& FakeLog();
 // Lines of the log that begin with lpPrefix, in order.
 std::vector<std::string> FakeLogLines(const char* lpPrefix);
 int FakeLogCount(const char* lpPrefix);
+// The first platform function called since the reset, logged or not
+// (GetACP, GetCommandLineA and the like are not logged); "" if none.
+std::string FakeFirstCall();
 
 // Process start-up.
 void FakeSetCommandLine(const char* lpCommandLine);
@@ -35,6 +38,11 @@ std::string FakeCurrentDirectory();  // last path given to SetCurrentDirectoryA,
 // double-byte pages (932, 936, 949, 950, 1361) and single-byte for others;
 // lpLeadRanges (pairs, ended by a zero byte) overrides what GetCPInfo reports.
 void FakeSetCodePage(UINT uAcp, UINT uMaxCharSize = 0, const BYTE* lpLeadRanges = NULL);
+
+// DLL search: whether KERNEL32 offers SetDefaultDllDirectories (as on
+// Windows 8 and later, or 7 with its update) and whether the call succeeds.
+enum { FAKE_DLLDIRS_PRESENT, FAKE_DLLDIRS_ABSENT, FAKE_DLLDIRS_FAIL };
+void FakeSetDllDirectoriesApi(int nMode);
 
 // Single-instance mutex.
 enum { FAKE_MUTEX_NEW, FAKE_MUTEX_EXISTS, FAKE_MUTEX_FAIL };

@@ -28,6 +28,7 @@ typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
+typedef intptr_t(WINAPI* FARPROC)();
 
 #define TRUE 1
 #define FALSE 0
@@ -54,6 +55,8 @@ typedef DWORD* LPDWORD;
 #define NORMAL_PRIORITY_CLASS 0x00000020u
 #define CREATE_NEW_PROCESS_GROUP 0x00000200u
 #define CREATE_NO_WINDOW 0x08000000u
+
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
@@ -123,6 +126,9 @@ typedef struct _cpinfo {
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 // KERNEL32
+HMODULE GetModuleHandleA(LPCSTR lpModuleName);
+FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL SetDllDirectoryA(LPCSTR lpPathName);
 HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES lpAttributes, BOOL bInitialOwner, LPCSTR lpName);
 DWORD GetLastError();
 BOOL SetCurrentDirectoryA(LPCSTR lpPathName);
