@@ -2,6 +2,10 @@
 # End-to-end cases: the real KSTGATE.exe under Wine against the sample
 # flasher and probe, with the driver answering boxes as a user would.
 # Usage: e2e.sh WINDOWS_BUILD_DIR [CASE...]
+# The sample programs and the driver come from WINDOWS_BUILD_DIR; the
+# launcher under test is KST_LAUNCHER when set (another build's, or a
+# release's), else the one of WINDOWS_BUILD_DIR. KST_PLANTED_DLL names the
+# planted DLL of the launcher's architecture (default: the build's own).
 set -u
 BUILD=$(cd "$1" && pwd)
 shift
@@ -289,13 +293,33 @@ t_dbcs_932() {
   check "caption restored" grep -qF "END $(printf '%s' "$title" | iconv -f UTF-8 -t CP932)" "$CASE/FLASHER.LOG"
 }
 
+pe_bits() { case $(file -b "$1") in PE32+*) echo 64 ;; PE32*) echo 32 ;; esac; }
+
+# A DLL planted beside the launcher under the name of one that the system
+# loads by bare name for themed message boxes, with Wine told to prefer such
+# a DLL to its own: the launcher never runs its code. The sample flasher in
+# the same folder does not restrict its DLL search, so where it has the
+# DLL's architecture it shows that the plant is live.
+t_planted_dll() {
+  local dll=${KST_PLANTED_DLL:-$BUILD/tools/planted-dll/uxtheme.dll}
+  case_dir planted_dll; full_setup; cp "$dll" "$CASE/uxtheme.dll"
+  WINEDLLOVERRIDES="$E2E_DLL_OVERRIDES;uxtheme=n,b" drive "YES" "WINKESTROM.EXE $LIFE"
+  check "confirmation" has "$CONFIRM"; check "exit 0" exit_is 0
+  check "the launcher never ran the planted DLL" test ! -e "$CASE/PLANTED-KSTGATE.exe.TXT"
+  if [ "$(pe_bits "$dll")" = "$(pe_bits "$CASE/WINKESTROM.EXE")" ]; then
+    check "the plant is live: the flasher ran it" test -e "$CASE/PLANTED-WINKESTROM.EXE.TXT"
+  fi
+}
+
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
-  probe_failures image_failures settings_hostile checks_hostile backup_elsewhere kstscan_windows dbcs_932)
+  probe_failures image_failures settings_hostile checks_hostile backup_elsewhere kstscan_windows dbcs_932
+  planted_dll)
 
 e2e_setup
 trap e2e_teardown EXIT
+echo "launcher: $E2E_LAUNCHER ($(file -b "$E2E_LAUNCHER" | cut -d, -f1))"
 for name in "${cases[@]}"; do
   CASE_OK=1
   OUT=""

@@ -1,10 +1,35 @@
 # Shared by the end-to-end cases and the demo: a Wine prefix, a virtual X
 # display, and a driver that answers the launcher's message boxes.
-# Needs BUILD (the Windows build directory).
+# Needs BUILD (the Windows build directory of the sample programs and the
+# driver). The launcher under test is KST_LAUNCHER when set, else
+# $BUILD/src/KSTGATE.exe: a 32-bit launcher may drive 64-bit programs.
+
+# Wine's 32-bit loader runs only where the kernel runs 32-bit programs. Where
+# it is installed but cannot run, the "wine" command still picks it and
+# fails on every program, so wine and wine-stable then go straight to the
+# 64-bit loader, which runs 64-bit programs alone.
+wine32_runs() {
+  [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+e2e_wine_path() {
+  wine32_runs && return 0
+  [ -x /usr/lib/wine/wine64 ] || return 0
+  mkdir -p "$E2E_ROOT/bin"
+  local name
+  for name in wine wine-stable; do
+    printf '#!/bin/sh\nWINELOADER=/usr/lib/wine/wine64 exec /usr/lib/wine/wine64 "$@"\n' >"$E2E_ROOT/bin/$name"
+    chmod +x "$E2E_ROOT/bin/$name"
+  done
+  export PATH=$E2E_ROOT/bin:$PATH
+}
 
 e2e_setup() {
   E2E_ROOT=$(mktemp -d /tmp/kst-e2e-XXXXXX)
-  export WINEPREFIX=$E2E_ROOT/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  E2E_DLL_OVERRIDES="mscoree,mshtml="
+  export WINEPREFIX=$E2E_ROOT/prefix WINEDEBUG=-all WINEDLLOVERRIDES=$E2E_DLL_OVERRIDES
+  E2E_LAUNCHER=$(realpath "${KST_LAUNCHER:-$BUILD/src/KSTGATE.exe}")
+  e2e_wine_path
   if [ -z "${KST_DISPLAY:-}" ]; then
     local n=90
     while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
@@ -30,7 +55,7 @@ case_dir() {
   CASE=$E2E_ROOT/cases/$1
   rm -rf "$CASE"
   mkdir -p "$CASE"
-  cp "$BUILD/src/KSTGATE.exe" "$CASE/"
+  cp "$E2E_LAUNCHER" "$CASE/KSTGATE.exe"
 }
 
 # A complete machine: settings, image, probe and flasher.
