@@ -78,7 +78,9 @@ if [ $sign = 1 ]; then
   else
     certpub=$(openssl x509 -in "$KST_SIGN_CERT" -noout -pubkey 2>/dev/null) ||
       fail "signing: $KST_SIGN_CERT is not a PEM certificate"
-    keypub=$(openssl pkey -in "$KST_SIGN_KEY" -passin "file:$passfile" -pubout 2>/dev/null) ||
+    passin=()
+    [ -n "${KST_SIGN_PASS:-}" ] && passin=(-passin "file:$passfile")
+    keypub=$(openssl pkey -in "$KST_SIGN_KEY" "${passin[@]}" -pubout 2>/dev/null </dev/null) ||
       fail "signing: cannot open the private key $KST_SIGN_KEY: not a PEM key, or a wrong password (KST_SIGN_PASS)"
     [ "$certpub" = "$keypub" ] || fail "signing: the private key $KST_SIGN_KEY does not belong to the certificate $KST_SIGN_CERT"
     signargs=(-certs "$KST_SIGN_CERT" -key "$KST_SIGN_KEY")
