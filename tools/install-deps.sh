@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
 for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
            g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-x86-64-dev \
-           wine wine64 xvfb x11-apps imagemagick locales python3 icoutils file; do
+           wine wine64 xvfb x11-apps imagemagick locales python3 icoutils file osslsigncode openssl; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -18,6 +18,40 @@ if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# Wine's 32-bit half, for the 32-bit launcher. It runs only where the kernel
+# runs 32-bit programs (some kernels are built or booted without that), which
+# a tiny 32-bit program that exits with 42 tells.
+kernel_runs_32bit() {
+  local probe rc
+  probe=$(mktemp)
+  python3 -c '
+import struct, sys
+code = bytes([0xB8, 1, 0, 0, 0, 0xBB, 42, 0, 0, 0, 0xCD, 0x80])  # exit(42)
+base, size = 0x08048000, 52 + 32 + 12
+header = b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack("<HHIIIIIHHHHHH", 2, 3, 1, base + 84, 52, 0, 0, 52, 32, 1, 0, 0, 0)
+segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+open(sys.argv[1], "wb").write(header + segment + code)
+' "$probe"
+  chmod +x "$probe"
+  rc=0
+  "$probe" 2>/dev/null || rc=$?
+  rm -f "$probe"
+  [ $rc = 42 ]
+}
+if ! have wine32:i386; then
+  if ! kernel_runs_32bit; then
+    echo "install-deps: this kernel runs no 32-bit programs: Wine's 32-bit half is left out" >&2
+  elif [ "$(id -u)" = 0 ]; then
+    export DEBIAN_FRONTEND=noninteractive
+    dpkg --add-architecture i386
+    apt-get update -qq
+    apt-get install -y -qq wine32:i386 >/dev/null
+  else
+    echo "missing package (run as root to install): wine32:i386" >&2
+    exit 1
+  fi
 fi
 
 # Double-byte cases under Wine need the Japanese locale on the Linux side,
