@@ -17,6 +17,7 @@ echo "== KSTGATE.exe: imports, resources, manifest, hardening"
 tools/check-exe.sh build/win64/src/KSTGATE.exe
 tools/check-exe.sh build/win32/src/KSTGATE.exe
 bash tests/release/test_check_manifest.sh
+bash tests/release/test_check_exe.sh build/win64/src/KSTGATE.exe build/win32/src/KSTGATE.exe
 
 echo "== end-to-end tests (Wine): 64-bit launcher"
 bash tests/e2e/e2e.sh build/win64
