@@ -60,12 +60,21 @@ static DWORD RunAndWait(const char* lpCommandLine, PROCESS_INFORMATION* pi)
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    std::string strCommand = lpCommandLine;
-    if (!CreateProcessA(NULL, &strCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi)) {
-        printf("STARTFAIL %lu\n", GetLastError());
-        exit(3);
+    // Wine on a loaded machine now and then fails a start with an internal
+    // error before the new process runs any of its code; only that failure
+    // is tried again.
+    for (int nTry = 1;; nTry++) {
+        std::string strCommand = lpCommandLine;
+        if (CreateProcessA(NULL, &strCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi))
+            return 0;
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_INTERNAL_ERROR || nTry == 3) {
+            printf("STARTFAIL %lu\n", dwError);
+            exit(3);
+        }
+        fprintf(stderr, "kstdriver: start failed with an internal error, trying again\n");
+        Sleep(500);
     }
-    return 0;
 }
 
 int main(int argc, char** argv)
