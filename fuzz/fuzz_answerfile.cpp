@@ -1,9 +1,12 @@
-// Fuzzes the probe's answer file: the file BV read directly (section "BV",
-// key "BV", capacity 4), and the whole machine version stage with a fake
-// probe that writes the same file.
+// Fuzzes the probe's answer file: the file BV read directly and compared
+// with the reference reader of the tests (under every code page, for section
+// and key "BV" and names the file itself holds, at several buffer sizes), and
+// the whole machine version stage with a fake probe that writes the same
+// file, whose version must be what the reference reads with capacity 4.
 //
-// Input: byte 0 picks the code page (bits 0-3), the probe's exit code (bits
-// 4-5) and the buffer size of the stage (bits 6-7); the rest is the file.
+// Input: byte 0 picks the code page of the stage (bits 0-3), the probe's exit
+// code (bits 4-5) and the buffer size of the stage (bits 6-7); the rest is
+// the file.
 #include "checks/checks.h"
 #include "fuzzutil.h"
 #include "launch/results.h"
@@ -49,13 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::string strAnswer((const char*)pData + 1, nSize - 1);
 
     // The reader alone.
-    FuzzResetMachine(bMode & 0x0F);
     FuzzWriteFile("BV", (const uint8_t*)strAnswer.data(), strAnswer.size());
-    FuzzBuffer direct = FuzzBufferNew(BVSIZE);
-    DWORD dwDirect = ReadIniValue("BV", "BV", "BV", direct.lpData, BVSIZE);
-    FuzzCheckValue(direct.lpData, BVSIZE, dwDirect);
-    std::string strDirect(direct.lpData, dwDirect);
-    FuzzBufferFree(&direct);
+    FuzzCompareWithReference("BV", strAnswer, {{"BV", "BV"}}, BVSIZE);
 
     // The stage: the stale file from above must go before the probe starts,
     // and the probe's own answer is read.
@@ -74,9 +72,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     FUZZ_CHECK(FakeProcessCalls().size() == 1);
     FUZZ_CHECK(FakeOpenHandles() == 0);
 
+    const RefLeadTable& lead = FuzzLeadTable(bMode & 0x0F);
     DWORD dwKept = dwSize < BVSIZE ? dwSize : BVSIZE;
     DWORD dwLength = FuzzTextLength(stage.lpData, dwKept);
-    FuzzCheckValue(stage.lpData, dwKept, dwLength);
+    FuzzCheckValue(stage.lpData, dwKept, dwLength, lead);
     for (DWORD i = BVSIZE; i < dwSize; i++)
         FUZZ_CHECK(stage.lpData[i] == 0);
     if (dwExitCode == PROBE_FAILED) {
@@ -86,9 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     } else {
         FUZZ_CHECK(!FileExists("BV"));
         FUZZ_CHECK((nCode == RC_SUCCESS) == (dwLength > 0));
-        // With room for all four bytes the stage reads what the reader reads.
-        if (dwSize >= BVSIZE)
-            FUZZ_CHECK(std::string(stage.lpData, dwLength) == strDirect);
+        // The stage keeps what the reference reads with its capacity.
+        RefValue expected = RefReadIni(strAnswer, "BV", "BV", dwKept, lead);
+        FUZZ_CHECK(dwLength == expected.dwResult);
+        FUZZ_CHECK(std::string(stage.lpData, dwKept) == expected.strBuffer);
     }
     FuzzBufferFree(&stage);
     unlink("BV");

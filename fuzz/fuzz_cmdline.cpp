@@ -8,20 +8,21 @@
 #include "fuzzutil.h"
 #include "launch/loader.h"
 
-// Offsets at which a character begins, walking as the code page says.
-static std::vector<bool> CharStarts(const std::string& strText)
+// Offsets at which a character begins, walking as the code page says (by
+// the reference's table, not the product's).
+static std::vector<bool> CharStarts(const std::string& strText, const RefLeadTable& lead)
 {
     std::vector<bool> starts(strText.size() + 1, false);
     size_t i = 0;
     while (i < strText.size()) {
         starts[i] = true;
-        i += IsLeadByteAcp((BYTE)strText[i]) && i + 1 < strText.size() ? 2 : 1;
+        i += lead[(BYTE)strText[i]] && i + 1 < strText.size() ? 2 : 1;
     }
     starts[strText.size()] = true;
     return starts;
 }
 
-static void CheckTail(const std::string& strLine)
+static void CheckTail(const std::string& strLine, const RefLeadTable& lead)
 {
     // Exactly the bytes of the line, so that ASan sees any read past its end.
     size_t nLength = strLine.size();
@@ -36,7 +37,7 @@ static void CheckTail(const std::string& strLine)
     // byte), or at the first byte up to 0x20; the blanks after it are skipped.
     size_t nNameEnd = 0;
     if (!strLine.empty() && strLine[0] == '"') {
-        std::vector<bool> starts = CharStarts(strLine);
+        std::vector<bool> starts = CharStarts(strLine, lead);
         nNameEnd = nLength;
         for (size_t i = 1; i < nLength; i++)
             if (starts[i] && strLine[i] == '"') {
@@ -53,7 +54,7 @@ static void CheckTail(const std::string& strLine)
     free(lpLine);
 }
 
-static void CheckWorkDir(const std::string& strModule)
+static void CheckWorkDir(const std::string& strModule, const RefLeadTable& lead)
 {
     FakeSetModuleFileName(strModule.c_str());
     SetWorkDirToExeDir();
@@ -69,7 +70,7 @@ static void CheckWorkDir(const std::string& strModule)
 
     // The cut is at the last backslash that begins a character, or nowhere;
     // a file at the root keeps the backslash ("C:\", "\").
-    std::vector<bool> starts = CharStarts(strModule);
+    std::vector<bool> starts = CharStarts(strModule, lead);
     size_t nCut = std::string::npos;
     for (size_t i = 0; i < strModule.size(); i++)
         if (starts[i] && strModule[i] == '\\')
@@ -95,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::string strLine = strRest.substr(0, nZero);
     std::string strModule = nZero == std::string::npos ? strLine : strRest.substr(nZero + 1);
     strModule = strModule.substr(0, strModule.find('\0'));
-    CheckTail(strLine);
-    CheckWorkDir(strModule);
+    CheckTail(strLine, FuzzLeadTable(pData[0]));
+    CheckWorkDir(strModule, FuzzLeadTable(pData[0]));
     return 0;
 }

@@ -1,9 +1,12 @@
-// Fuzzes the settings reader: a file, a section and a key, a buffer size and
-// a code page, all drawn from the input.
+// Fuzzes the settings reader against the reference reader of the tests: a
+// file, a section and a key, and a buffer size, all drawn from the input,
+// looked up under every code page of the fuzz machine together with the
+// launcher's own names and names the file itself holds, at several buffer
+// sizes.
 //
-// Input: byte 0 picks the code page (low nibble) and adds 256 to the buffer
-// size (bit 4); byte 1 is the buffer size less one; then the section name and
-// the key, each ended by a zero byte; the rest is the file.
+// Input: byte 1 is a buffer size less one, to which bit 4 of byte 0 adds 256
+// (the other bits of byte 0 are not used); then the section name and the
+// key, each ended by a zero byte; the rest is the file.
 #include "fuzzutil.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -28,15 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         return -1;
     std::string strSection((const char*)p, (size_t)(pSectionEnd - p));
     std::string strKey((const char*)pSectionEnd + 1, (size_t)(pKeyEnd - pSectionEnd - 1));
-    FuzzWriteFile("T.INI", pKeyEnd + 1, (size_t)(pEnd - pKeyEnd - 1));
+    std::string strFile((const char*)pKeyEnd + 1, (size_t)(pEnd - pKeyEnd - 1));
+    FuzzWriteFile("T.INI", (const uint8_t*)strFile.data(), strFile.size());
 
-    FuzzResetMachine(bMode & 0x0F);
-    FuzzBuffer buffer = FuzzBufferNew(dwSize);
-    DWORD dwResult = ReadIniValue("T.INI", strSection.c_str(), strKey.c_str(), buffer.lpData, dwSize);
-    FuzzCheckValue(buffer.lpData, dwSize, dwResult);
-    // A value is found only under a key that names one.
-    if (dwResult)
-        FUZZ_CHECK(!strKey.empty());
-    FuzzBufferFree(&buffer);
+    std::vector<std::pair<std::string, std::string>> names = FuzzLauncherNames();
+    names.emplace_back(strSection, strKey);
+    FuzzCompareWithReference("T.INI", strFile, names, dwSize);
     return 0;
 }

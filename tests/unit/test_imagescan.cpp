@@ -102,7 +102,6 @@ TEST_F(ImageScanTest, NoVersionOrNoImage)
     EXPECT_EQ(Scan("-0000-abcd-0000-", &strVersion), RC_IMAGE_VERSION);
     EXPECT_EQ(strVersion, std::string(4, '\0'));
 
-    LoaderSettings.ImageFile[0] = 0;
     strcpy(LoaderSettings.ImageFile, "MISSING.ROM");
     char szBuffer[8];
     EXPECT_EQ(GetImageBiosVersion(szBuffer, sizeof szBuffer), RC_IMAGE_OPEN);

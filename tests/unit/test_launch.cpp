@@ -8,22 +8,50 @@
 
 namespace {
 
-const char* const kHelpText =
-    "WinKestrom Loader v1.0\n\nOptions:\n  <filename>\tThe filename and the params of WinKestrom";
-const char* const kAcText =
-    "AC Adaptor is Offline.\nPlease put on the AC Adaptor and press \"Yes\" to continue,\nor press \"No\" to exit.";
+// Every box of the sequence, whole: caption, text and style.
+struct Box {
+    std::string strCaption;
+    std::string strText;
+    UINT uType;
+};
+
 const UINT kErrorBox = MB_OK | MB_ICONERROR;
+const Box kMutexBox = {"Initialize Fail", "Create Mutex fail.\nRestart the mechine and try again.", kErrorBox};
+const Box kHelpBox = {"Help",
+                      "WinKestrom Loader v1.0\n\nOptions:\n  <filename>\tThe filename and the params of WinKestrom",
+                      MB_OK | MB_ICONINFORMATION};
+const Box kSettingsBox = {"Loading Fail",
+                          "Load KESTROM.INI fail.\nMake sure KSTGATE is in the same directory of WinKestrom.",
+                          kErrorBox};
+const Box kAcBox = {"AC Offline!!",
+                    "AC Adaptor is Offline.\nPlease put on the AC Adaptor and press \"Yes\" to continue,\n"
+                    "or press \"No\" to exit.",
+                    MB_YESNO | MB_ICONERROR};
+
+Box ConfirmBox(const std::string& strMachine, const std::string& strImage)
+{
+    return Box{"Confirm to Upgrade",
+               "The BIOS VERSION of this machine is : \"" + strMachine + "\",\nThe BIOS VERSION to upgrade is : \"" +
+                   strImage + "\".\nDo you want to continue?",
+               MB_YESNO | MB_ICONQUESTION};
+}
+
+// The two answers an OK box can give: OK, or 0 when it could not be shown.
+const int kOkAnswers[] = {IDOK, 0};
 
 class LaunchTest : public KstTest {
 protected:
-    // A machine on which every stage up to the confirmation passes.
+    // A machine on which every stage up to the confirmation passes: machine
+    // version 1.05, image version 1.07.
     void PrepareMachine(const std::string& strIni = "[UI]\nTitle=Vesmar WinKestrom\n",
-                        const std::string& strMachineVersion = "1.05")
+                        const std::string& strMachineVersion = "1.05", bool bQueueProbe = true)
     {
         FakeSetModuleFileName("C:\\Flash\\KSTGATE.exe");
         WriteFile("KESTROM.INI", strIni);
         WriteFile("BIOSVER.EXE", "MZ");
         WriteFile("FLASHABL.ROM", std::string(100, '\xFF') + "1.07-0000-" + std::string(50, '\0'));
+        if (!bQueueProbe)
+            return;
         FakeProcess probe;
         probe.dwRunMs = 3;
         probe.fnOnStart = [strMachineVersion]() { WriteFile("BV", "[BV]\r\nBV=" + strMachineVersion + "\r\n"); };
@@ -36,13 +64,16 @@ protected:
         return WinMain(NULL, NULL, NULL, 1);
     }
 
-    void ExpectOnlyBox(const char* lpCaption, const char* lpText, UINT uType)
+    // Exactly these boxes were shown, in this order, each without an owner.
+    static void ExpectBoxes(const std::vector<Box>& expected)
     {
-        ASSERT_EQ(FakeBoxes().size(), 1u);
-        EXPECT_EQ(FakeBoxes()[0].strCaption, lpCaption);
-        EXPECT_EQ(FakeBoxes()[0].strText, lpText);
-        EXPECT_EQ(FakeBoxes()[0].uType, uType);
-        EXPECT_TRUE(FakeBoxes()[0].bOwnerNull);
+        ASSERT_EQ(FakeBoxes().size(), expected.size());
+        for (size_t i = 0; i < expected.size(); i++) {
+            EXPECT_EQ(FakeBoxes()[i].strCaption, expected[i].strCaption) << "box " << i;
+            EXPECT_EQ(FakeBoxes()[i].strText, expected[i].strText) << "box " << i;
+            EXPECT_EQ(FakeBoxes()[i].uType, expected[i].uType) << "box " << i;
+            EXPECT_TRUE(FakeBoxes()[i].bOwnerNull) << "box " << i;
+        }
     }
 };
 
@@ -70,35 +101,51 @@ TEST_F(LaunchTest, CommandTailRules)
 
 TEST_F(LaunchTest, SecondInstanceEndsSilently)
 {
-    PrepareMachine();
-    FakeSetMutex(FAKE_MUTEX_EXISTS);
-    EXPECT_EQ(Run("KSTGATE.EXE WINKESTROM.EXE"), RC_SUCCESS);
-    EXPECT_TRUE(FakeBoxes().empty());
-    EXPECT_TRUE(FakeProcessCalls().empty());
-    EXPECT_EQ(FakeLogCount("SetCurrentDirectoryA"), 0);
-    // Past the DLL search set-up, the guard is the only call.
-    ASSERT_FALSE(FakeLog().empty());
-    EXPECT_EQ(FakeLog().back(), "CreateMutexA Global\\{7F795C97-E147-4d53-8E3D-E2C8DE9B9F4B}");
-    EXPECT_EQ(FakeLogCount("CreateMutexA") + FakeLogCount("GetModuleHandleA") + FakeLogCount("GetProcAddress") +
-                  FakeLogCount("SetDefaultDllDirectories"),
-              (int)FakeLog().size());
+    // Before anything else, the help for an empty tail included.
+    for (const char* lpCommandLine : {"KSTGATE.EXE WINKESTROM.EXE", "KSTGATE.EXE"}) {
+        FakeReset();
+        PrepareMachine();
+        FakeSetMutex(FAKE_MUTEX_EXISTS);
+        EXPECT_EQ(Run(lpCommandLine), RC_SUCCESS) << lpCommandLine;
+        EXPECT_TRUE(FakeBoxes().empty());
+        EXPECT_TRUE(FakeProcessCalls().empty());
+        EXPECT_EQ(FakeLogLines("CreateMutexA"),
+                  std::vector<std::string>{"CreateMutexA Global\\{7F795C97-E147-4d53-8E3D-E2C8DE9B9F4B}"});
+        for (const char* lpCall : {"SetCurrentDirectoryA", "GetFileAttributesA", "OpenSharedRead"})
+            EXPECT_EQ(FakeLogCount(lpCall), 0) << lpCall;
+    }
 }
 
 TEST_F(LaunchTest, MutexFailure)
 {
-    FakeSetMutex(FAKE_MUTEX_FAIL);
-    EXPECT_EQ(Run("KSTGATE.EXE WINKESTROM.EXE"), RC_MUTEX);
     EXPECT_EQ(RC_MUTEX, -513);
-    ExpectOnlyBox("Initialize Fail", "Create Mutex fail.\nRestart the mechine and try again.", kErrorBox);
+    // The guard comes before the help, and the box's answer changes nothing.
+    for (const char* lpCommandLine : {"KSTGATE.EXE WINKESTROM.EXE", "KSTGATE.EXE"}) {
+        for (int nAnswer : kOkAnswers) {
+            FakeReset();
+            PrepareMachine();
+            FakeSetMutex(FAKE_MUTEX_FAIL);
+            FakeAnswer("Initialize Fail", nAnswer);
+            EXPECT_EQ(Run(lpCommandLine), RC_MUTEX) << lpCommandLine << " " << nAnswer;
+            ExpectBoxes({kMutexBox});
+            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryA"), 0);
+            EXPECT_EQ(FakeLogCount("GetFileAttributesA"), 0);
+        }
+    }
 }
 
 TEST_F(LaunchTest, HelpOnAnEmptyOrBlankTail)
 {
     for (const char* lpCommandLine : {"KSTGATE.EXE", "\"C:\\A B\\KSTGATE.EXE\"", "KSTGATE.EXE \t \x01\x1F"}) {
-        FakeReset();
-        EXPECT_EQ(Run(lpCommandLine), RC_HELP) << lpCommandLine;
-        ExpectOnlyBox("Help", kHelpText, MB_OK | MB_ICONINFORMATION);
-        EXPECT_EQ(FakeLogCount("SetCurrentDirectoryA"), 0);
+        for (int nAnswer : kOkAnswers) {
+            FakeReset();
+            PrepareMachine();
+            FakeAnswer("Help", nAnswer);
+            EXPECT_EQ(Run(lpCommandLine), RC_HELP) << lpCommandLine;
+            ExpectBoxes({kHelpBox});
+            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryA"), 0);
+            EXPECT_EQ(FakeLogCount("GetFileAttributesA"), 0);
+        }
     }
 }
 
@@ -111,12 +158,24 @@ TEST_F(LaunchTest, WorkingDirectoryIsTheLaunchersOwn)
     } cases[] = {
         {1252, "C:\\Flash\\Tools\\KSTGATE.exe", "C:\\Flash\\Tools"},
         {1252, "C:\\KSTGATE.exe", "C:\\"},
+        // The root of the current drive keeps its backslash too.
+        {1252, "\\KSTGATE.exe", "\\"},
         {1252, "\\\\server\\share\\KSTGATE.exe", "\\\\server\\share"},
         {1252, "KSTGATE.exe", "KSTGATE.exe"},
         // U+8868 is 0x95 0x5C: its trail byte is no backslash under 932.
         {932, "C:\\\x95\x5C\\KSTGATE.exe", "C:\\\x95\x5C"},
         {932, "C:\\A\x95\x5C" "B.exe", "C:\\"},
         {1252, "C:\\A\x95\x5C" "B.exe", "C:\\A\x95"},
+        // A backslash trail byte after the top lead byte of a range.
+        {932, "C:\\D\xFC\\KSTGATE.exe", "C:\\"},
+        {932, "C:\\D\x9F\\KSTGATE.exe", "C:\\"},
+        {932, "C:\\D\xFD\\KSTGATE.exe", "C:\\D\xFD"},
+        {936, "C:\\D\xFE\\KSTGATE.exe", "C:\\"},
+        {949, "C:\\D\xFE\\KSTGATE.exe", "C:\\"},
+        {950, "C:\\D\xFE\\KSTGATE.exe", "C:\\"},
+        {1361, "C:\\D\xD3\\KSTGATE.exe", "C:\\"},
+        {1361, "C:\\D\xF9\\KSTGATE.exe", "C:\\"},
+        {1361, "C:\\D\xD4\\KSTGATE.exe", "C:\\D\xD4"},
     };
     for (const auto& c : cases) {
         FakeReset();
@@ -143,16 +202,22 @@ TEST_F(LaunchTest, WorkingDirectoryIsTheLaunchersOwn)
 
 TEST_F(LaunchTest, SettingsFileMustBeInTheCurrentDirectory)
 {
-    const char* const kText = "Load KESTROM.INI fail.\nMake sure KSTGATE is in the same directory of WinKestrom.";
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_NOT_FOUND);
     EXPECT_EQ(RC_NOT_FOUND, -33);
-    ExpectOnlyBox("Loading Fail", kText, kErrorBox);
-    EXPECT_EQ(FakeLogCount("GetSystemPowerStatus"), 0);
-
-    FakeReset();
-    mkdir("KESTROM.INI", 0700);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_NOT_FOUND);
-    ExpectOnlyBox("Loading Fail", kText, kErrorBox);
+    for (bool bDirectory : {false, true}) {
+        for (int nAnswer : kOkAnswers) {
+            FakeReset();
+            PrepareMachine();
+            unlink("KESTROM.INI");
+            if (bDirectory)
+                mkdir("KESTROM.INI", 0700);
+            FakeAnswer("Loading Fail", nAnswer);
+            EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_NOT_FOUND);
+            ExpectBoxes({kSettingsBox});
+            EXPECT_EQ(FakeLogCount("GetSystemPowerStatus"), 0);
+            EXPECT_TRUE(FakeProcessCalls().empty());
+            rmdir("KESTROM.INI");
+        }
+    }
 }
 
 TEST_F(LaunchTest, LoadSettingsOverridesOnlyNonEmptyValues)
@@ -186,56 +251,52 @@ TEST_F(LaunchTest, LoadSettingsOverridesOnlyNonEmptyValues)
 
 TEST_F(LaunchTest, AcPromptRepeatsUntilOnlineOrNo)
 {
-    // Offline, Yes, still offline (unknown), Yes, then online: passes on.
-    PrepareMachine();
-    FakeQueuePower(TRUE, 0);
-    FakeQueuePower(TRUE, 255);
-    FakeQueuePower(TRUE, 1);
-    FakeAnswer("AC Offline!!", IDYES);
-    FakeAnswer("AC Offline!!", IDYES);
-    FakeAnswer("Confirm to Upgrade", IDNO);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_DECLINED);
-    ASSERT_EQ(FakeBoxes().size(), 3u);
-    for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(FakeBoxes()[i].strCaption, "AC Offline!!");
-        EXPECT_EQ(FakeBoxes()[i].strText, kAcText);
-        EXPECT_EQ(FakeBoxes()[i].uType, MB_YESNO | MB_ICONERROR);
-    }
-    EXPECT_EQ(FakeLogCount("GetSystemPowerStatus"), 3);
-
-    // No on battery ends with the check's own code.
-    FakeReset();
-    PrepareMachine();
-    FakeQueuePower(TRUE, 0);
-    FakeAnswer("AC Offline!!", IDNO);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_POWER_OFFLINE);
     EXPECT_EQ(RC_POWER_OFFLINE, -2049);
-    EXPECT_EQ(FakeBoxes().size(), 1u);
-    EXPECT_TRUE(FakeProcessCalls().empty());
-
-    // An unreadable status gets the same prompt; No ends with -1025.
-    FakeReset();
-    PrepareMachine();
-    FakeQueuePower(FALSE, 0);
-    FakeAnswer("AC Offline!!", IDYES);
-    FakeAnswer("AC Offline!!", IDYES);
-    FakeAnswer("AC Offline!!", IDNO);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_POWER_UNKNOWN);
     EXPECT_EQ(RC_POWER_UNKNOWN, -1025);
-    EXPECT_EQ(FakeBoxes().size(), 3u);
-    EXPECT_EQ(FakeLogCount("GetSystemPowerStatus"), 3);
-
-    // A prompt that cannot be shown at all does not spin: it ends like No.
-    FakeReset();
-    PrepareMachine();
-    FakeQueuePower(TRUE, 0);
-    FakeAnswer("AC Offline!!", 0);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_POWER_OFFLINE);
-    EXPECT_EQ(FakeBoxes().size(), 1u);
+    const int kOn = 1, kOff = 0, kUnknown = 255, kUnreadable = -1;
+    struct {
+        const char* lpName;
+        std::vector<int> power;    // statuses in turn, the last one repeats
+        std::vector<int> answers;  // to the AC prompt, in turn
+        int nCode;                 // RC_DECLINED: went on to the confirmation
+        int nPrompts;
+    } cases[] = {
+        {"yes until online", {kOff, kUnknown, kOn}, {IDYES, IDYES}, RC_DECLINED, 2},
+        {"no on battery", {kOff}, {IDNO}, RC_POWER_OFFLINE, 1},
+        {"no when unknown", {kUnknown}, {IDNO}, RC_POWER_OFFLINE, 1},
+        {"no when unreadable", {kUnreadable}, {IDYES, IDYES, IDNO}, RC_POWER_UNKNOWN, 3},
+        {"yes when unreadable, then online", {kUnreadable, kOn}, {IDYES}, RC_DECLINED, 1},
+        {"no after unreadable on battery", {kUnreadable, kOff}, {IDYES, IDNO}, RC_POWER_OFFLINE, 2},
+        // A prompt that cannot be shown at all does not spin: it ends like No.
+        {"not shown on battery", {kOff}, {0}, RC_POWER_OFFLINE, 1},
+        {"not shown when unreadable", {kUnreadable}, {0}, RC_POWER_UNKNOWN, 1},
+        // Any other answer asks the power status again.
+        {"other answers retry", {kOff}, {IDOK, IDCANCEL, IDNO}, RC_POWER_OFFLINE, 3},
+    };
+    for (const auto& c : cases) {
+        FakeReset();
+        PrepareMachine();
+        for (int nStatus : c.power)
+            FakeQueuePower(nStatus != kUnreadable, (BYTE)nStatus);
+        for (int nAnswer : c.answers)
+            FakeAnswer("AC Offline!!", nAnswer);
+        FakeAnswer("Confirm to Upgrade", IDNO);
+        EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), c.nCode) << c.lpName;
+        std::vector<Box> boxes((size_t)c.nPrompts, kAcBox);
+        bool bWentOn = c.nCode == RC_DECLINED;
+        if (bWentOn)
+            boxes.push_back(ConfirmBox("1.05", "1.07"));
+        SCOPED_TRACE(c.lpName);
+        ExpectBoxes(boxes);
+        EXPECT_EQ(FakeLogCount("GetSystemPowerStatus"), c.nPrompts + (bWentOn ? 1 : 0));
+        EXPECT_EQ(FakeProcessCalls().size(), bWentOn ? 1u : 0u);
+    }
 }
 
 TEST_F(LaunchTest, MachineVersionFailuresShowTheirOwnText)
 {
+    EXPECT_EQ(RC_MACHINE_VERSION, -9);
+    EXPECT_EQ(RC_MACHINE_TIMEOUT, -257);
     struct {
         int nCode;
         const char* lpText;
@@ -245,72 +306,156 @@ TEST_F(LaunchTest, MachineVersionFailuresShowTheirOwnText)
         {RC_MACHINE_TIMEOUT, "Get BIOS VERSION from this machine time out!\nPlease run this utility again."},
     };
     for (const auto& c : cases) {
+        for (int nAnswer : kOkAnswers) {
+            FakeReset();
+            PrepareMachine("[UI]\n", "1.05", false);
+            FakeProcess probe;
+            probe.dwRunMs = c.nCode == RC_MACHINE_TIMEOUT ? FAKE_FOREVER : 1;
+            probe.dwExitCode = 65531;
+            if (c.nCode == RC_NOT_FOUND)
+                unlink("BIOSVER.EXE");
+            else
+                FakeQueueProcess(probe);
+            FakeAnswer("Get BIOS Version Fail", nAnswer);
+            EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), c.nCode);
+            ExpectBoxes({{"Get BIOS Version Fail", c.lpText, kErrorBox}});
+            EXPECT_EQ(FakeLogCount("OpenSharedRead FLASHABL.ROM"), 0);
+        }
+    }
+}
+
+TEST_F(LaunchTest, ImageVersionFailuresShowTheirOwnText)
+{
+    EXPECT_EQ(RC_IMAGE_OPEN, -129);
+    EXPECT_EQ(RC_IMAGE_VERSION, -65);
+    struct {
+        int nCode;
+        const char* lpText;
+    } cases[] = {
+        {RC_IMAGE_OPEN, "Open BIOS ROM file error/BIOS ROM file not exist.\nDownload the latest one and try again."},
+        {RC_IMAGE_VERSION, "Get BIOS VERSION from BIOS ROM file fail!\nDownload the latest one and try again."},
+    };
+    for (const auto& c : cases) {
+        for (int nAnswer : kOkAnswers) {
+            FakeReset();
+            PrepareMachine("[Main]\nImageFile=NEW.ROM\n");
+            if (c.nCode == RC_IMAGE_VERSION)
+                WriteFile("NEW.ROM", "1.08-0000+ no marker here");
+            FakeAnswer("Get BIOS Version Fail", nAnswer);
+            EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), c.nCode);
+            ExpectBoxes({{"Get BIOS Version Fail", c.lpText, kErrorBox}});
+            // The probe ran before; the flasher never does.
+            ASSERT_EQ(FakeProcessCalls().size(), 1u);
+            EXPECT_EQ(FakeProcessCalls()[0].strApplication, "BIOSVER.EXE");
+        }
+    }
+}
+
+TEST_F(LaunchTest, ConfirmationShowsBothVersionsAndOnlyYesGoesOn)
+{
+    // Anything but Yes declines, a box that could not be shown included.
+    for (int nAnswer : {IDNO, 0, IDCANCEL}) {
         FakeReset();
         PrepareMachine();
-        FakeReset();  // drop the well-behaved probe queued above
-        FakeSetModuleFileName("C:\\Flash\\KSTGATE.exe");
-        FakeProcess probe;
-        probe.dwRunMs = c.nCode == RC_MACHINE_TIMEOUT ? FAKE_FOREVER : 1;
-        probe.dwExitCode = 65531;
-        if (c.nCode == RC_NOT_FOUND)
-            unlink("BIOSVER.EXE");
-        else
-            FakeQueueProcess(probe);
-        EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), c.nCode);
-        ExpectOnlyBox("Get BIOS Version Fail", c.lpText, kErrorBox);
-        EXPECT_EQ(FakeLogCount("OpenSharedRead FLASHABL.ROM"), 0);
+        FakeAnswer("Confirm to Upgrade", nAnswer);
+        EXPECT_EQ(Run("KSTGATE.EXE WF.EXE /a"), RC_DECLINED) << nAnswer;
+        ExpectBoxes({ConfirmBox("1.05", "1.07")});
+        // Only the probe was started, never the flasher.
+        ASSERT_EQ(FakeProcessCalls().size(), 1u);
+        EXPECT_EQ(FakeProcessCalls()[0].strApplication, "BIOSVER.EXE");
     }
-    EXPECT_EQ(RC_MACHINE_VERSION, -9);
-    EXPECT_EQ(RC_MACHINE_TIMEOUT, -257);
-}
 
-TEST_F(LaunchTest, ImageVersionFailureShowsItsText)
-{
-    PrepareMachine("[Main]\nImageFile=MISSING.ROM\n");
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_IMAGE_OPEN);
-    EXPECT_EQ(RC_IMAGE_OPEN, -129);
-    ExpectOnlyBox("Get BIOS Version Fail",
-                  "Open BIOS ROM file error/BIOS ROM file not exist.\nDownload the latest one and try again.",
-                  kErrorBox);
-    EXPECT_TRUE(FakeProcessCalls().size() == 1u);
-}
-
-TEST_F(LaunchTest, ConfirmationShowsBothVersionsAndNoDeclines)
-{
-    PrepareMachine();
-    FakeAnswer("Confirm to Upgrade", IDNO);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE /a"), RC_DECLINED);
-    ExpectOnlyBox("Confirm to Upgrade",
-                  "The BIOS VERSION of this machine is : \"1.05\",\nThe BIOS VERSION to upgrade is : \"1.07\".\n"
-                  "Do you want to continue?",
-                  MB_YESNO | MB_ICONQUESTION);
-    // Only the probe was started, never the flasher.
-    ASSERT_EQ(FakeProcessCalls().size(), 1u);
-    EXPECT_EQ(FakeProcessCalls()[0].strApplication, "BIOSVER.EXE");
-
-    // Equal versions are asked about all the same; a box that could not be
-    // shown is no Yes.
+    // Equal versions are asked about all the same; Yes starts the flasher
+    // (here it cannot start).
     FakeReset();
     PrepareMachine("[UI]\n", "1.07");
-    FakeAnswer("Confirm to Upgrade", 0);
-    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_DECLINED);
-    ASSERT_EQ(FakeBoxes().size(), 1u);
-    EXPECT_NE(FakeBoxes()[0].strText.find("is : \"1.07\",\n"), std::string::npos);
-    EXPECT_EQ(FakeProcessCalls().size(), 1u);
+    FakeAnswer("Confirm to Upgrade", IDYES);
+    EXPECT_EQ(Run("KSTGATE.EXE WF.EXE"), RC_FLASHER_START);
+    ASSERT_GE(FakeBoxes().size(), 1u);
+    EXPECT_EQ(FakeBoxes()[0].strText, ConfirmBox("1.07", "1.07").strText);
+    EXPECT_EQ(FakeProcessCalls().size(), 2u);
 }
 
-TEST_F(LaunchTest, YesStartsTheFlasherWithTheTail)
+class FlasherStageTest : public LaunchTest {
+protected:
+    // The machine above, a Yes at the confirmation and a flasher whose start,
+    // window and button are as asked.
+    void PrepareFlasher(bool bStarts, bool bWindow, bool bButton)
+    {
+        PrepareMachine();
+        FakeAnswer("Confirm to Upgrade", IDYES);
+        WriteFile("BIOS.BAK", "old");
+        WriteFile("WINKESTROM.GID", "gid");
+        if (!bStarts)
+            return;
+        FakeProcess flasher;
+        flasher.dwRunMs = 500;
+        FakeQueueProcess(flasher);
+        if (!bWindow)
+            return;
+        HWND hDialog = FakeAddWindow("#32770", "Vesmar WinKestrom");
+        FakeAddWindow("Button", "Flash BIOS", hDialog, bButton ? 101 : 102);
+    }
+};
+
+TEST_F(FlasherStageTest, FailuresShowTheirOwnBox)
 {
-    PrepareMachine();
-    FakeAnswer("Confirm to Upgrade", IDYES);
-    // No flasher can be started here: the flasher stage reports it.
-    EXPECT_EQ(Run("\"C:\\Flash\\KSTGATE.exe\"  WINKESTROM.EXE /b \"x y\""), RC_FLASHER_START);
     EXPECT_EQ(RC_FLASHER_START, -2);
-    ASSERT_EQ(FakeBoxes().size(), 2u);
-    EXPECT_EQ(FakeBoxes()[1].strCaption, "Loading Fail");
-    EXPECT_EQ(FakeBoxes()[1].strText,
-              "Load WinKestrom fail.\nMake sure KSTGATE is in the same directory of WinKestrom.");
-    EXPECT_EQ(FakeBoxes()[1].uType, kErrorBox);
+    EXPECT_EQ(RC_FLASHER_WINDOW, -3);
+    EXPECT_EQ(RC_FLASH_BUTTON, -5);
+    struct {
+        bool bStarts, bWindow, bButton;
+        int nCode;
+        Box box;
+    } cases[] = {
+        {false, false, false, RC_FLASHER_START,
+         {"Loading Fail", "Load WinKestrom fail.\nMake sure KSTGATE is in the same directory of WinKestrom.",
+          kErrorBox}},
+        {true, false, false, RC_FLASHER_WINDOW,
+         {"Incorrect", "The WinKestrom seems not correct.\nMake sure the WinKestrom is the correct version.",
+          kErrorBox}},
+        {true, true, false, RC_FLASH_BUTTON,
+         {"Not Found",
+          "Could not find the \"Flash BIOS\" button.\nMake sure the WinKestrom is the correct version.",
+          kErrorBox}},
+    };
+    for (const auto& c : cases) {
+        for (int nAnswer : kOkAnswers) {
+            FakeReset();
+            PrepareFlasher(c.bStarts, c.bWindow, c.bButton);
+            FakeAnswer(c.box.strCaption.c_str(), nAnswer);
+            EXPECT_EQ(Run("KSTGATE.EXE WINKESTROM.EXE"), c.nCode);
+            ExpectBoxes({ConfirmBox("1.05", "1.07"), c.box});
+            // Nothing was pressed, and the flasher's files stay.
+            EXPECT_EQ(FakeLogCount("SendMessageA"), 0);
+            EXPECT_TRUE(FileExists("BIOS.BAK"));
+            EXPECT_TRUE(FileExists("WINKESTROM.GID"));
+        }
+    }
+}
+
+TEST_F(FlasherStageTest, TheTailIsTheFlashersWholeCommandLine)
+{
+    struct {
+        const char* lpCommandLine;
+        const char* lpFlasherLine;
+    } cases[] = {
+        {"KSTGATE.EXE WINKESTROM.EXE", "WINKESTROM.EXE"},
+        {"\"C:\\Flash\\KSTGATE.exe\"  WINKESTROM.EXE /b \"x y\" ", "WINKESTROM.EXE /b \"x y\" "},
+        {"KSTGATE.EXE\t\x01 \"C:\\Flash Tool\\WINKESTROM.EXE\"\t/auto", "\"C:\\Flash Tool\\WINKESTROM.EXE\"\t/auto"},
+    };
+    for (const auto& c : cases) {
+        FakeReset();
+        PrepareFlasher(true, true, true);
+        EXPECT_EQ(Run(c.lpCommandLine), RC_SUCCESS);
+        ExpectBoxes({ConfirmBox("1.05", "1.07")});
+        ASSERT_EQ(FakeProcessCalls().size(), 2u);
+        EXPECT_FALSE(FakeProcessCalls()[1].bHasApplication);
+        EXPECT_EQ(FakeProcessCalls()[1].strCommandLine, c.lpFlasherLine);
+        EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
+        EXPECT_FALSE(FileExists("BIOS.BAK"));
+        EXPECT_FALSE(FileExists("WINKESTROM.GID"));
+    }
 }
 
 TEST(MessageTableTest, EveryFailureCodeIsTheComplementOfOneBit)
