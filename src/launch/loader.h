@@ -23,6 +23,9 @@ void ResetSettings();
 // Reads Title (UI), BackupFile and ImageFile (Main) from KESTROM.INI in the
 // current directory; a missing or empty value keeps its default.
 void LoadSettings();
+// The same three reads from another file (relative to the current
+// directory); LoadSettings() is LoadSettingsFrom(SETTINGS_FILE).
+void LoadSettingsFrom(LPCSTR lpFileName);
 
 // The command line less the launcher's own name and the blanks and control
 // bytes after it.
