@@ -45,9 +45,16 @@ void Report(int nLevel, int nArea, const std::string& strText)
 std::string EscapeText(const std::string& strText)
 {
     std::string strOut;
-    for (char c : strText) {
+    for (size_t i = 0; i < strText.size(); i++) {
+        char c = strText[i];
         BYTE b = (BYTE)c;
-        if (b == '\\')
+        // A double-byte character stays whole: its trail byte may be a
+        // backslash. A lead byte before a control byte is a byte alone.
+        if (IsLeadByteAcp(b) && i + 1 < strText.size() && (BYTE)strText[i + 1] >= 0x20 &&
+            (BYTE)strText[i + 1] != 0x7F) {
+            strOut += strText.substr(i, 2);
+            i++;
+        } else if (b == '\\')
             strOut += "\\\\";
         else if (b == '\n')
             strOut += "\\n";
@@ -169,8 +176,10 @@ static void PrintUsage(FILE* pOut)
 
 static int UsageError(const std::string& strWhy)
 {
-    fprintf(stderr, "kstcheck: %s\n", strWhy.c_str());
-    PrintUsage(stderr);
+    fprintf(stderr,
+            "kstcheck: %s\n"
+            "usage: kstcheck [OPTIONS] [DIR] [-- FLASHER COMMAND LINE]   (--help tells more)\n",
+            strWhy.c_str());
     return 2;
 }
 

@@ -20,7 +20,8 @@ int WriteFindings();
 
 // One line of text: a backslash as \\, a line feed as \n, a carriage
 // return as \r, a tab as \t, any other byte below 0x20 and 0x7F as \xHH.
-// Bytes of 0x80 and above stay as they are (text in the ANSI code page).
+// Bytes of 0x80 and above stay as they are (text in the ANSI code page),
+// and so does a double-byte character whose trail byte is a backslash.
 std::string EscapeText(const std::string& strText);
 
 std::string Format(const char* lpFormat, ...)

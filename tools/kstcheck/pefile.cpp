@@ -311,14 +311,14 @@ static void ReadDialog(RESWALK* pWalk, uint32_t dwOffset, PEDIALOG* pDialog)
     uint8_t abData[16];
     uint64_t qwRva = (uint64_t)pWalk->dwBase + dwOffset;
     if (qwRva > 0xFFFFFFFFu || !ReadRva(pWalk->pReader, (uint32_t)qwRva, abData, sizeof abData)) {
-        pDialog->bCut = true;
+        pDialog->bUnreadable = true;
         return;
     }
     uint32_t dwDataRva = Get32(abData);
     uint32_t dwSize = Get32(abData + 4);
     uint32_t nRead = dwSize < PE_MAX_DIALOG_BYTES ? dwSize : PE_MAX_DIALOG_BYTES;
     if (!ReadRva(pWalk->pReader, dwDataRva, s_abTemplate, nRead)) {
-        pDialog->bCut = true;
+        pDialog->bUnreadable = true;
         return;
     }
     ParseDialog(s_abTemplate, nRead, nRead == dwSize, pDialog);
@@ -406,19 +406,21 @@ void ReadPeInfo(PEREADFN pfnRead, void* pContext, uint64_t qwSize, PEINFO* pInfo
         pInfo->nKind = PE_CUT_HEADER;
         return;
     }
-    pInfo->nKind = PE_PROGRAM;
-    pInfo->wMachine = Get16(abFile);
-    pInfo->wCharacteristics = Get16(abFile + 18);
-    pInfo->nResources = PE_RES_NONE;
     uint32_t nSections = Get16(abFile + 2);
     uint32_t nOptionalSize = Get16(abFile + 16);
     uint64_t qwOptional = qwPe + 24;
-
-    // The resource entry of the data directories.
-    uint8_t abMagic[2];
-    if (!ReadAt(pReader, qwOptional, abMagic, 2))
+    uint64_t qwSections = qwOptional + nOptionalSize;
+    // The system loads nothing whose headers or section table are cut off.
+    if (qwSections + 40 * (uint64_t)nSections > qwSize) {
+        pInfo->nKind = PE_CUT_HEADER;
         return;
+    }
+    uint8_t abMagic[2];
     uint32_t nCountAt, nResourceAt;
+    if (nOptionalSize < 2 || !ReadAt(pReader, qwOptional, abMagic, 2)) {
+        pInfo->nKind = PE_BAD_HEADER;
+        return;
+    }
     if (Get16(abMagic) == OPT_MAGIC_PE32) {
         nCountAt = 92;
         nResourceAt = 96 + 2 * 8;
@@ -426,8 +428,35 @@ void ReadPeInfo(PEREADFN pfnRead, void* pContext, uint64_t qwSize, PEINFO* pInfo
         nCountAt = 108;
         nResourceAt = 112 + 2 * 8;
     } else {
+        pInfo->nKind = PE_BAD_HEADER;
         return;
     }
+    pInfo->nKind = PE_PROGRAM;
+    pInfo->wMachine = Get16(abFile);
+    pInfo->wCharacteristics = Get16(abFile + 18);
+    pInfo->nResources = PE_RES_NONE;
+
+    for (uint32_t i = 0; i < nSections; i++) {
+        uint8_t abSection[40];
+        if (!ReadAt(pReader, qwSections + 40 * (uint64_t)i, abSection, sizeof abSection)) {
+            pInfo->nKind = PE_CUT_HEADER;
+            return;
+        }
+        uint32_t dwVirtualSize = Get32(abSection + 8);
+        uint32_t dwRawSize = Get32(abSection + 16);
+        uint32_t dwRawOffset = Get32(abSection + 20);
+        if (dwRawSize && (uint64_t)dwRawOffset + dwRawSize > qwSize)
+            pInfo->bDataCut = true;
+        if (pReader->nSections < PE_MAX_SECTIONS) {
+            PESECTION& section = pReader->aSections[pReader->nSections++];
+            section.dwVirtualAddress = Get32(abSection + 12);
+            section.dwRawOffset = dwRawOffset;
+            // Only the part both in the file and in the image holds data.
+            section.dwMappedSize = dwVirtualSize && dwVirtualSize < dwRawSize ? dwVirtualSize : dwRawSize;
+        }
+    }
+
+    // The resource entry of the data directories.
     uint8_t abCount[4], abResource[8];
     if (nResourceAt + 8 > nOptionalSize || !ReadAt(pReader, qwOptional + nCountAt, abCount, 4) ||
         Get32(abCount) <= 2 || !ReadAt(pReader, qwOptional + nResourceAt, abResource, 8))
@@ -435,25 +464,9 @@ void ReadPeInfo(PEREADFN pfnRead, void* pContext, uint64_t qwSize, PEINFO* pInfo
     uint32_t dwResourceRva = Get32(abResource);
     if (dwResourceRva == 0 || Get32(abResource + 4) == 0)
         return;
-
     if (nSections > PE_MAX_SECTIONS) {
         pInfo->nResources = PE_RES_NO_SECTIONS;
         return;
-    }
-    uint64_t qwSections = qwOptional + nOptionalSize;
-    for (uint32_t i = 0; i < nSections; i++) {
-        uint8_t abSection[40];
-        if (!ReadAt(pReader, qwSections + 40 * (uint64_t)i, abSection, sizeof abSection)) {
-            pInfo->nResources = PE_RES_OUTSIDE;
-            return;
-        }
-        PESECTION& section = pReader->aSections[pReader->nSections++];
-        uint32_t dwVirtualSize = Get32(abSection + 8);
-        uint32_t dwRawSize = Get32(abSection + 16);
-        section.dwVirtualAddress = Get32(abSection + 12);
-        section.dwRawOffset = Get32(abSection + 20);
-        // Only the part both in the file and in the image holds data.
-        section.dwMappedSize = dwVirtualSize && dwVirtualSize < dwRawSize ? dwVirtualSize : dwRawSize;
     }
 
     RESWALK walk;

@@ -33,7 +33,8 @@ enum {
     PE_PROGRAM,    // "MZ", then "PE\0\0" and a whole file header
     PE_NO_MZ,      // no "MZ" header (or shorter than one)
     PE_NO_PE,      // an "MZ" header without a "PE" signature where it points
-    PE_CUT_HEADER  // the "PE" signature, but the file header is cut off
+    PE_CUT_HEADER, // the "PE" signature, but the headers or the section table are cut off
+    PE_BAD_HEADER  // an optional header of neither PE32 nor PE32+
 };
 
 // What became of the resource directory.
@@ -52,6 +53,7 @@ struct PEDIALOG {
     char16_t szName[PE_MAX_NAME + 1];
     bool bExtended;                       // DLGTEMPLATEEX
     bool bOwnClass;                       // a window class other than the dialog class
+    bool bUnreadable;                     // its data lies outside the sections or past the file's end
     bool bCut;                            // the template ends before its last control
     char16_t szCaption[PE_MAX_CAPTION + 1];
     bool bCaptionCut;                     // longer than PE_MAX_CAPTION units
@@ -63,6 +65,7 @@ struct PEINFO {
     int nKind;                 // PE_PROGRAM ...
     uint16_t wMachine;
     uint16_t wCharacteristics;
+    bool bDataCut;             // a section's data reaches past the file's end
     int nResources;            // PE_RES_NONE ...
     uint32_t nDialogs;         // dialog resources found (all of them)
     uint32_t nDialogsKept;     // of which the first ones are in aDialogs

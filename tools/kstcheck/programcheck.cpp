@@ -45,7 +45,9 @@ static const char* WhyNotStartable(const PEINFO* pInfo)
     case PE_NO_PE:
         return "its \"MZ\" header leads to no \"PE\" signature";
     case PE_CUT_HEADER:
-        return "its \"PE\" header is cut off";
+        return "its headers are cut off";
+    case PE_BAD_HEADER:
+        return "its optional header is neither PE32 nor PE32+";
     default:
         break;
     }
@@ -54,7 +56,7 @@ static const char* WhyNotStartable(const PEINFO* pInfo)
     return NULL;
 }
 
-// Reports the machine of a Windows program.
+// Reports the machine of a Windows program, and a file cut short.
 static void ReportProgram(int nArea, const std::string& strName, const PEINFO* pInfo)
 {
     const char* lpMachine = PeMachineName(pInfo->wMachine);
@@ -65,6 +67,9 @@ static void ReportProgram(int nArea, const std::string& strName, const PEINFO* p
                Format("%s: a Windows program for machine 0x%04X, none of x86, x64 and ARM64: "
                       "a notebook is unlikely to start it",
                       strName.c_str(), pInfo->wMachine));
+    if (pInfo->bDataCut)
+        Report(LEVEL_WARNING, nArea,
+               Format("%s looks cut off: its sections reach past the end of the file", strName.c_str()));
 }
 
 static void NoteCaseDiffers(int nArea, const std::string& strName, const PKGFILE& file)
@@ -136,11 +141,17 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
     }
 
     const PEDIALOG* pButtonDialog = NULL;
+    BOOL bAnyCut = FALSE;
     for (uint32_t i = 0; i < pInfo->nDialogsKept; i++) {
         const PEDIALOG* pDialog = &pInfo->aDialogs[i];
         if (pDialog->bHasFlashButton && !pButtonDialog)
             pButtonDialog = pDialog;
-        if (pDialog->bCut)
+        bAnyCut = bAnyCut || pDialog->bCut || pDialog->bUnreadable;
+        if (pDialog->bUnreadable)
+            Report(LEVEL_WARNING, AREA_FLASHER,
+                   Format("%s of %s cannot be read: its data lies outside the file's sections or past its end",
+                          DialogName(pDialog).c_str(), strName.c_str()));
+        else if (pDialog->bCut)
             Report(LEVEL_WARNING, AREA_FLASHER,
                    Format("%s of %s is cut off: %u control%s read", DialogName(pDialog).c_str(), strName.c_str(),
                           pDialog->nControls, pDialog->nControls == 1 ? "" : "s"));
@@ -155,9 +166,10 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
                       strName.c_str()));
     else
         Report(LEVEL_WARNING, AREA_FLASHER,
-               Format("no dialog of %s holds a control with id 101: the launcher would end with %s, unless the "
+               Format("no dialog of %s holds a control with id 101%s: the launcher would end with %s, unless the "
                       "flasher adds the button at run time",
-                      strName.c_str(), LauncherStop(STAGE_FLASHER, RC_FLASH_BUTTON).c_str()));
+                      strName.c_str(), bAnyCut ? " (as far as they can be read)" : "",
+                      LauncherStop(STAGE_FLASHER, RC_FLASH_BUTTON).c_str()));
 
     // The launcher finds the window by its caption, letter case aside.
     std::u16string strTitle;
@@ -167,8 +179,11 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
         return;
     }
     std::string strCaptions;
+    int nShown = 0;
     for (uint32_t i = 0; i < pInfo->nDialogsKept; i++) {
         const PEDIALOG* pDialog = &pInfo->aDialogs[i];
+        if (pDialog->bUnreadable)
+            continue;
         std::string strCaption = Quoted(WideToAnsi(pDialog->szCaption));
         if (!pDialog->bCaptionCut && EqualIgnoringCase(pDialog->szCaption, strTitle)) {
             Report(LEVEL_NOTE, AREA_FLASHER,
@@ -181,13 +196,13 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
                               DialogName(pDialog).c_str(), LauncherStop(STAGE_FLASHER, RC_FLASHER_WINDOW).c_str()));
             return;
         }
-        if (i < CAPTIONS_SHOWN)
-            strCaptions += (i ? ", " : "") + strCaption;
+        if (nShown++ < CAPTIONS_SHOWN)
+            strCaptions += (strCaptions.empty() ? "" : ", ") + strCaption;
     }
     Report(LEVEL_NOTE, AREA_FLASHER,
-           Format("no dialog caption equals the Title %s, letter case aside (%s): the flasher must set it at run "
+           Format("no dialog caption equals the Title %s, letter case aside%s: the flasher must set it at run "
                   "time, or the launcher ends with -3",
-                  Quoted(LoaderSettings.Title).c_str(), strCaptions.c_str()));
+                  Quoted(LoaderSettings.Title).c_str(), strCaptions.empty() ? "" : (" (" + strCaptions + ")").c_str()));
 }
 
 // The file name the start looks for: ".exe" is added to a name without an

@@ -313,6 +313,7 @@ static BOOL LintSettings(LPCSTR lpPath, LINT* pLint)
         if (szPiece[nBytes - 1] == '\n')
             FinishLine(pLint, TRUE);
     }
+    DWORD nLastLine = pLint->nLine;
     if (pLint->nLineBytes > 0)
         FinishLine(pLint, FALSE);
     pLint->nLines = pLint->nLine - 1;
@@ -325,7 +326,7 @@ static BOOL LintSettings(LPCSTR lpPath, LINT* pLint)
             pLint->findings.emplace_back(LEVEL_WARNING,
                                          Format("line %u: a 0x1A byte at byte %lld of the file ends it for the "
                                                 "launcher: the %lld bytes after it are never read",
-                                                pLint->nLine, llAt + 1, llAfter));
+                                                nLastLine, llAt + 1, llAfter));
         }
     }
     fclose(pFile);
