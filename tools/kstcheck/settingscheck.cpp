@@ -36,8 +36,8 @@ static const SETTINGKEY g_aKeys[KEY_COUNT] = {
 // Where the launcher finds each key: the line and the byte of the line
 // where the piece holding it starts (0: not found).
 struct KEYSOURCE {
-    DWORD nLine;
-    DWORD nColumn;
+    UINT nLine;
+    UINT nColumn;
     BOOL bEmpty;
 };
 static KEYSOURCE g_aSources[KEY_COUNT];
@@ -66,25 +66,25 @@ enum { SECTION_UNSEEN, SECTION_READING, SECTION_PASSED };
 
 struct LINT {
     std::vector<std::pair<int, std::string>> findings;  // level and text, in line order
-    DWORD nLines;
+    UINT nLines;
     BOOL bUtf16;
-    DWORD anCounts[KIND_COUNT];
+    UINT anCounts[KIND_COUNT];
     BOOL bByteOrderMark;
     BOOL bHighBytesNoted;
     // Sections, as every lookup of the launcher passes them.
     int anSectionState[SECTION_COUNT];
-    DWORD anSectionLine[SECTION_COUNT];
+    UINT anSectionLine[SECTION_COUNT];
     int nReading;  // the section being read, or -1
     BOOL bSeenHeader;
     // The physical line being read.
-    DWORD nLine;
-    DWORD nLineBytes;
-    DWORD nPieces;
+    UINT nLine;
+    UINT nLineBytes;
+    UINT nPieces;
     BOOL bLineRead;            // a piece of it lies in a section the launcher reads
     BOOL bContinuationHeader;  // a piece after the first is taken for a header
-    DWORD nSecondAt;
+    UINT nSecondAt;
     std::string strSecond;
-    DWORD nZeroAt;
+    UINT nZeroAt;
     BOOL bBeforeHeaderDone;
 };
 
@@ -141,7 +141,7 @@ static void LintHeader(LINT* pLint, LPSTR lpWork)
     }
 }
 
-static void LintKeyLine(LINT* pLint, LPSTR lpWork, DWORD nColumn)
+static void LintKeyLine(LINT* pLint, LPSTR lpWork, UINT nColumn)
 {
     std::string strLine = Shown(lpWork, strlen(lpWork));
     char szKey[INI_LINE_SIZE + 1];
@@ -185,14 +185,14 @@ static void LintKeyLine(LINT* pLint, LPSTR lpWork, DWORD nColumn)
 }
 
 // One piece of a line, as the reader takes it: a line of its own.
-static void LintPiece(LINT* pLint, const char* lpPiece, DWORD nBytes)
+static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
 {
-    DWORD nColumn = pLint->nLineBytes + 1;
+    UINT nColumn = pLint->nLineBytes + 1;
     pLint->nPieces++;
     if (!pLint->nZeroAt) {
         const char* lpZero = (const char*)memchr(lpPiece, 0, nBytes);
         if (lpZero)
-            pLint->nZeroAt = nColumn + (DWORD)(lpZero - lpPiece);
+            pLint->nZeroAt = nColumn + (UINT)(lpZero - lpPiece);
     }
     if (pLint->nPieces == 2) {
         pLint->nSecondAt = nColumn;
@@ -200,7 +200,7 @@ static void LintPiece(LINT* pLint, const char* lpPiece, DWORD nBytes)
     }
     BOOL bMarkLine = pLint->bByteOrderMark && pLint->nLine == 1 && nColumn == 1;
     if (!pLint->bHighBytesNoted && !IsDoubleBytePage()) {
-        for (DWORD i = bMarkLine ? 3 : 0; i < nBytes; i++) {
+        for (UINT i = bMarkLine ? 3 : 0; i < nBytes; i++) {
             if ((BYTE)lpPiece[i] >= 0x80) {
                 pLint->findings.emplace_back(LEVEL_NOTE, Format("line %u holds bytes of 0x80 and above, read as code page %u: "
                                               "use --code-page for a package meant for another",
@@ -244,7 +244,7 @@ static void LintPiece(LINT* pLint, const char* lpPiece, DWORD nBytes)
 
 static void FinishLine(LINT* pLint, BOOL bLineFeed)
 {
-    DWORD nLength = pLint->nLineBytes - (bLineFeed ? 1 : 0);
+    UINT nLength = pLint->nLineBytes - (bLineFeed ? 1 : 0);
     if (nLength >= INI_LINE_SIZE && (pLint->bLineRead || pLint->bContinuationHeader))
         Warn(pLint, KIND_LONG_LINE,
              Format("line %u is %u bytes long: the launcher reads it as %u lines of at most %u bytes; "
@@ -306,14 +306,14 @@ static BOOL LintSettings(LPCSTR lpPath, LINT* pLint)
     text.pFile = pFile;
     text.bEnded = FALSE;
     char szPiece[INI_LINE_SIZE + 1];
-    DWORD nBytes;
+    UINT nBytes;
     while ((nBytes = ReadTextLine(&text, szPiece, INI_LINE_SIZE)) > 0) {
         LintPiece(pLint, szPiece, nBytes);
         pLint->nLineBytes += nBytes;
         if (szPiece[nBytes - 1] == '\n')
             FinishLine(pLint, TRUE);
     }
-    DWORD nLastLine = pLint->nLine;
+    UINT nLastLine = pLint->nLine;
     if (pLint->nLineBytes > 0)
         FinishLine(pLint, FALSE);
     pLint->nLines = pLint->nLine - 1;
