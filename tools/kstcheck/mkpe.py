@@ -6,6 +6,7 @@ the faults a hostile file may carry. The files are never run.
   mkpe.py OUT [--machine x86|x64|arm64|0xNNNN] [--dll]
               [--dialog ID:CAPTION:CONTROL,CONTROL...[:ex]]...
               [--hostile KIND] [--truncate BYTES]
+  mkpe.py --batch     (the same arguments for one file a line, on input)
 
 KIND: loop (the names directory leads back to the root), rsrc-past-end
 (the resource directory lies past the file's end), data-past-end (a
@@ -14,6 +15,7 @@ controls than it holds), no-pe (e_lfanew points past the end), many-entries
 (a directory claims 65535 entries).
 """
 import argparse
+import shlex
 import struct
 import sys
 
@@ -145,7 +147,7 @@ def parse_dialog(text):
     return ident, caption, controls, extended
 
 
-def main():
+def write_file(argv):
     parser = argparse.ArgumentParser()
     parser.add_argument("out")
     parser.add_argument("--machine", default="x64")
@@ -153,7 +155,7 @@ def main():
     parser.add_argument("--dialog", action="append", default=[])
     parser.add_argument("--hostile", default="")
     parser.add_argument("--truncate", type=int, default=-1)
-    args = parser.parse_args()
+    args = parser.parse_args(argv)
     machine = MACHINES.get(args.machine) or int(args.machine, 0)
     dialogs = sorted(parse_dialog(d) for d in args.dialog)
     data = pe_file(machine, args.dll, dialogs, args.hostile)
@@ -161,6 +163,15 @@ def main():
         data = data[:args.truncate]
     with open(args.out, "wb") as out:
         out.write(data)
+
+
+def main():
+    if sys.argv[1:] == ["--batch"]:
+        for line in sys.stdin:
+            if line.strip():
+                write_file(shlex.split(line))
+    else:
+        write_file(sys.argv[1:])
 
 
 if __name__ == "__main__":

@@ -10,13 +10,25 @@
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 tool=("$@")
+# The runs happen in other directories.
+last=${tool[$#-1]}
+[ -e "$last" ] && tool[$#-1]=$(cd "$(dirname "$last")" && pwd)/$(basename "$last")
+# The default code page under Wine follows the locale.
+export LC_ALL=C
+# Under Wine, the server and the system's own processes are started here,
+# apart from the runs' output, and the server is kept for a while after the
+# last program: started by a run, they would hold its output open for
+# seconds after it has ended.
+if [ "${tool[0]}" = wine ]; then
+  wineserver -p10 </dev/null >/dev/null 2>&1
+  "${tool[@]}" --help </dev/null >/dev/null 2>&1
+fi
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
 failures=0
 cases=0
 
-mkpe() { python3 "$here/mkpe.py" "$@"; }
 
 listing() {
   find . -type d | LC_ALL=C sort
@@ -90,11 +102,30 @@ TITLE_DEFAULT='ok settings Title "Vesmar WinKestrom" (default)'
 
 # ---- the good package, and copies of it with one fault each ----------------
 
-mkdir good
+# Every program file, written at once (python starts slowly).
+mkdir pe good
+python3 "$here/mkpe.py" --batch <<'EOF'
+pe/probe --machine x86
+pe/flasher --dialog '100:Vesmar WinKestrom:101,102,201' --dialog '200:About:1:ex'
+pe/arm64 --machine arm64
+pe/other-machine --machine 0x1c4
+pe/dll --dll --dialog '100:Vesmar WinKestrom:101'
+pe/no-button --machine x86 --dialog '100:vesmar WINKESTROM:1,2:ex'
+pe/caption --dialog '100:Kestrom Flash:101' --dialog '7:About:1'
+pe/no-dialogs
+pe/loop --dialog '100:Vesmar WinKestrom:101' --hostile loop
+pe/rsrc-past-end --dialog '100:Vesmar WinKestrom:101' --hostile rsrc-past-end
+pe/many-entries --dialog '100:Vesmar WinKestrom:101' --hostile many-entries
+pe/data-past-end --dialog '100:Vesmar WinKestrom:101' --dialog '200:About:1' --hostile data-past-end
+pe/long-dialog --dialog '100:Vesmar WinKestrom:101,102' --hostile long-dialog
+pe/no-pe --hostile no-pe
+pe/cut-headers --dialog '100:Vesmar WinKestrom:101' --truncate 300
+pe/cut-data --dialog '100:Vesmar WinKestrom:101' --truncate 700
+EOF
 printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >good/KESTROM.INI
 { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
-mkpe good/BIOSVER.EXE --machine x86
-mkpe good/WINKESTROM.EXE --dialog '100:Vesmar WinKestrom:101,102,201' --dialog '200:About:1:ex'
+cp pe/probe good/BIOSVER.EXE
+cp pe/flasher good/WINKESTROM.EXE
 
 # pkg NAME: a fresh copy of the good package.
 pkg() { rm -rf "$1"; cp -r good "$1"; }
@@ -218,9 +249,9 @@ expect probe-empty 1 "error probe BIOSVER.EXE is no Windows program (it has no \
 pkg probe-dos; printf 'MZ%062d' 0 >probe-dos/BIOSVER.EXE
 expect probe-dos 1 "error probe BIOSVER.EXE is no Windows program (its \"MZ\" header leads to no \"PE\" signature): $LOADING_PROBE" \
   -- probe-dos
-pkg probe-arm64; mkpe probe-arm64/BIOSVER.EXE --machine arm64
+pkg probe-arm64; cp pe/arm64 probe-arm64/BIOSVER.EXE
 expect probe-arm64 0 'ok probe BIOSVER.EXE: a Windows program (ARM64)' -- probe-arm64
-pkg probe-other-machine; mkpe probe-other-machine/BIOSVER.EXE --machine 0x1c4
+pkg probe-other-machine; cp pe/other-machine probe-other-machine/BIOSVER.EXE
 expect probe-other-machine 0 'warning probe BIOSVER.EXE: a Windows program for machine 0x01C4, none of x86, x64 and ARM64: a notebook is unlikely to start it' \
   -- probe-other-machine
 
@@ -264,18 +295,18 @@ expect flasher-path-blank 0 'ok flasher bin\\Flash Tool.exe: a Windows program (
   -- flasher-path -- 'bin\Flash Tool -x'
 pkg flasher-text; printf 'not a program\r\n' >flasher-text/WINKESTROM.EXE
 expect flasher-text 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- flasher-text
-pkg flasher-dll; mkpe flasher-dll/WINKESTROM.EXE --dll --dialog '100:Vesmar WinKestrom:101'
+pkg flasher-dll; cp pe/dll flasher-dll/WINKESTROM.EXE
 expect flasher-dll 1 "error flasher WINKESTROM.EXE is no Windows program (it is a DLL): $LOADING_FLASHER" -- flasher-dll
-pkg flasher-no-button; mkpe flasher-no-button/WINKESTROM.EXE --machine x86 --dialog '100:vesmar WINKESTROM:1,2:ex'
+pkg flasher-no-button; cp pe/no-button flasher-no-button/WINKESTROM.EXE
 expect flasher-no-button 0 'ok flasher WINKESTROM.EXE: a Windows program (x86)' \
   "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
   'note flasher the caption of dialog 100, "vesmar WINKESTROM", equals the Title, letter case aside' -- flasher-no-button
 expect flasher-no-button-strict 1 -- --strict flasher-no-button
-pkg flasher-caption; mkpe flasher-caption/WINKESTROM.EXE --dialog '100:Kestrom Flash:101' --dialog '7:About:1'
+pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
 expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
   'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
   -- flasher-caption
-pkg flasher-no-dialogs; mkpe flasher-no-dialogs/WINKESTROM.EXE
+pkg flasher-no-dialogs; cp pe/no-dialogs flasher-no-dialogs/WINKESTROM.EXE
 expect flasher-no-dialogs 0 'note flasher WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' \
   -- flasher-no-dialogs
 
@@ -299,8 +330,8 @@ pkg ini-many; for i in $(seq 9); do printf '[ui]\r\n'; done >ini-many/KESTROM.IN
 expect ini-many 0 'warning settings line 5: section [ui] matches [UI] only with letter case ignored: the launcher ignores it' \
   '!warning settings line 6:' \
   'warning settings 4 more sections named with other letter case' -- ini-many
-for hostile in loop rsrc-past-end many-entries; do
-  pkg "pe-$hostile"; mkpe "pe-$hostile/WINKESTROM.EXE" --dialog '100:Vesmar WinKestrom:101' --hostile "$hostile"
+for hostile in loop rsrc-past-end many-entries data-past-end long-dialog no-pe cut-headers cut-data; do
+  pkg "pe-$hostile"; cp "pe/$hostile" "pe-$hostile/WINKESTROM.EXE"
 done
 expect pe-loop 0 'warning flasher the resources of WINKESTROM.EXE cannot be read (a directory leads back to one already read): its dialogs are not checked' \
   -- pe-loop
@@ -308,18 +339,13 @@ expect pe-rsrc-past-end 0 "warning flasher the resources of WINKESTROM.EXE canno
   -- pe-rsrc-past-end
 expect pe-many-entries 0 "warning flasher the resources of WINKESTROM.EXE cannot be read (an entry lies outside the file's sections or past its end): its dialogs are not checked" \
   -- pe-many-entries
-pkg pe-data-past-end; mkpe pe-data-past-end/WINKESTROM.EXE --dialog '100:Vesmar WinKestrom:101' --dialog '200:About:1' --hostile data-past-end
 expect pe-data-past-end 0 "warning flasher dialog 100 of WINKESTROM.EXE cannot be read: its data lies outside the file's sections or past its end" \
   "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101 (as far as they can be read): the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
   -- pe-data-past-end
-pkg pe-long-dialog; mkpe pe-long-dialog/WINKESTROM.EXE --dialog '100:Vesmar WinKestrom:101,102' --hostile long-dialog
 expect pe-long-dialog 0 'warning flasher dialog 100 of WINKESTROM.EXE is cut off: 2 controls read' \
   'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' -- pe-long-dialog
-pkg pe-no-pe; mkpe pe-no-pe/WINKESTROM.EXE --hostile no-pe
 expect pe-no-pe 1 "error flasher WINKESTROM.EXE is no Windows program (its \"MZ\" header leads to no \"PE\" signature): $LOADING_FLASHER" -- pe-no-pe
-pkg pe-cut-headers; mkpe pe-cut-headers/WINKESTROM.EXE --dialog '100:Vesmar WinKestrom:101' --truncate 300
 expect pe-cut-headers 1 "error flasher WINKESTROM.EXE is no Windows program (its headers are cut off): $LOADING_FLASHER" -- pe-cut-headers
-pkg pe-cut-data; mkpe pe-cut-data/WINKESTROM.EXE --dialog '100:Vesmar WinKestrom:101' --truncate 700
 expect pe-cut-data 0 'warning flasher WINKESTROM.EXE looks cut off: its sections reach past the end of the file' -- pe-cut-data
 pkg pe-noise; noise 13 4096 >pe-noise/WINKESTROM.EXE; { printf 'MZ'; noise 17 4094; } >pe-noise/BIOSVER.EXE
 expect pe-noise 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- pe-noise
