@@ -4,6 +4,24 @@
 
 #include <cstring>
 
+// Under AddressSanitizer the unused part of the template buffer is
+// poisoned, so that a read past a template's end is caught at once.
+#if defined(__SANITIZE_ADDRESS__)
+#define KST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KST_ASAN 1
+#endif
+#endif
+#ifdef KST_ASAN
+#include <sanitizer/asan_interface.h>
+#define POISON_BYTES(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define UNPOISON_BYTES(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define POISON_BYTES(p, n) ((void)0)
+#define UNPOISON_BYTES(p, n) ((void)0)
+#endif
+
 #define RT_DIALOG_ID 5
 #define DS_SETFONT_STYLE 0x40u
 #define FLASH_BUTTON_ID 101
@@ -321,7 +339,9 @@ static void ReadDialog(RESWALK* pWalk, uint32_t dwOffset, PEDIALOG* pDialog)
         pDialog->bUnreadable = true;
         return;
     }
+    POISON_BYTES(s_abTemplate + nRead, sizeof s_abTemplate - nRead);
     ParseDialog(s_abTemplate, nRead, nRead == dwSize, pDialog);
+    UNPOISON_BYTES(s_abTemplate + nRead, sizeof s_abTemplate - nRead);
 }
 
 // Names, then languages, of the dialog type's directory at dwOffset.

@@ -238,6 +238,24 @@ expect cp932-default 0 "$TITLE_DEFAULT" 'ok settings KESTROM.INI: 2 lines, read 
   'note settings line 1 holds bytes of 0x80 and above, read as code page 1252: use --code-page for a package meant for another' \
   -- cp932
 
+# Windows matches file names whatever their letter case, and so does the
+# lookup on other hosts, with a note there.
+pkg letter-case-names
+mv letter-case-names/KESTROM.INI letter-case-names/Kestrom.ini
+mv letter-case-names/BIOSVER.EXE letter-case-names/biosver.exe
+mkdir letter-case-names/Roms; mv letter-case-names/FLASHABL.ROM letter-case-names/Roms/flashabl.rom
+printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nImageFile=ROMS\\FLASHABL.ROM\r\n' >letter-case-names/Kestrom.ini
+expect letter-case-names 0 'ok settings ImageFile "ROMS\\FLASHABL.ROM" (line 4)' \
+  'ok probe BIOSVER.EXE: a Windows program (x86)' \
+  'ok image "ROMS\\FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)' -- letter-case-names -- winkestrom
+if [ "${tool[0]}" != wine ]; then
+  expect letter-case-notes 0 'note settings KESTROM.INI found as "Kestrom.ini": Windows matches file names whatever their letter case' \
+    'note probe BIOSVER.EXE found as "biosver.exe": Windows matches file names whatever their letter case' \
+    'note image "ROMS\\FLASHABL.ROM" found as "Roms\\flashabl.rom": Windows matches file names whatever their letter case' \
+    'note flasher winkestrom.exe found as "WINKESTROM.EXE": Windows matches file names whatever their letter case' \
+    -- letter-case-names -- winkestrom
+fi
+
 # ---- probe ---------------------------------------------------------------------
 
 pkg probe-missing; rm probe-missing/BIOSVER.EXE
@@ -273,6 +291,14 @@ pkg image-later; { printf 'R1.0-0000-'; head -c 70000 /dev/zero; printf 'R1.0-00
 expect image-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
   'warning image "FLASHABL.ROM" holds a later marker at offset 70024 (0x11188) with version "R2.0": the launcher shows the first, "R1.0"' \
   -- image-later
+# A later marker right after the first read of 64 KiB, its version before.
+pkg image-boundary; { printf 'R1.0-0000-'; head -c 65519 /dev/zero; printf 'R2.0-0000-'; } >image-boundary/FLASHABL.ROM
+expect image-boundary 0 'warning image "FLASHABL.ROM" holds a later marker at offset 65533 (0xFFFD) with version "R2.0": the launcher shows the first, "R1.0"' \
+  -- image-boundary
+# Markers may overlap: the second begins at the last hyphen of the first.
+pkg image-overlap; printf '1.07-0000-0000-' >image-overlap/FLASHABL.ROM
+expect image-overlap 0 'warning image "FLASHABL.ROM" holds a later marker at offset 9 (0x9) with version "0000": the launcher shows the first, "1.07"' \
+  -- image-overlap
 pkg image-same-later; printf 'R1.0-0000-R1.0-0000-' >image-same-later/FLASHABL.ROM
 expect image-same-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' '!warning' -- image-same-later
 pkg image-control; printf 'A\x1b\\\x00-0000-' >image-control/FLASHABL.ROM
