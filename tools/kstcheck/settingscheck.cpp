@@ -189,7 +189,7 @@ static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
 {
     UINT nColumn = pLint->nLineBytes + 1;
     pLint->nPieces++;
-    if (!pLint->nZeroAt) {
+    if (!pLint->nZeroAt && !pLint->bUtf16) {
         const char* lpZero = (const char*)memchr(lpPiece, 0, nBytes);
         if (lpZero)
             pLint->nZeroAt = nColumn + (UINT)(lpZero - lpPiece);
@@ -198,8 +198,8 @@ static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
         pLint->nSecondAt = nColumn;
         pLint->strSecond = Shown(lpPiece, nBytes);
     }
-    BOOL bMarkLine = pLint->bByteOrderMark && pLint->nLine == 1 && nColumn == 1;
-    if (!pLint->bHighBytesNoted && !IsDoubleBytePage()) {
+    BOOL bMarkLine = (pLint->bByteOrderMark || pLint->bUtf16) && pLint->nLine == 1 && nColumn == 1;
+    if (!pLint->bHighBytesNoted && !pLint->bUtf16 && !IsDoubleBytePage()) {
         for (UINT i = bMarkLine ? 3 : 0; i < nBytes; i++) {
             if ((BYTE)lpPiece[i] >= 0x80) {
                 pLint->findings.emplace_back(LEVEL_NOTE, Format("line %u holds bytes of 0x80 and above, read as code page %u: "
@@ -215,8 +215,15 @@ static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
     memset(szWork, 0, sizeof szWork);
     BoundedCopy(szWork, lpPiece, INI_LINE_SIZE);
     if (bMarkLine) {
-        // The mark is read as part of the line, which thus stands before
-        // any header: whatever it holds, the launcher does not read it.
+        // The start of UTF-16 text or the byte-order mark is read as part
+        // of the line, which thus stands before any header: whatever it
+        // holds, the launcher does not read it.
+        if (pLint->bUtf16) {
+            pLint->findings.emplace_back(LEVEL_WARNING,
+                                         "line 1: the file is UTF-16 text: the launcher reads 8-bit text only, "
+                                         "in which every other byte of this one is zero");
+            return;
+        }
         pLint->findings.emplace_back(
             LEVEL_WARNING,
             szWork[3] == '['
@@ -288,17 +295,10 @@ static BOOL LintSettings(LPCSTR lpPath, LINT* pLint)
     pLint->nReading = -1;
     pLint->nLine = 1;
 
+    // UTF-16 text: its zero bytes are no finding of their own.
     BYTE abStart[4];
     size_t nStart = fread(abStart, 1, sizeof abStart, pFile);
-    if (IsUtf16(abStart, nStart)) {
-        // The launcher finds no key in it (every line after the first
-        // begins with a zero byte), so nothing else counts.
-        pLint->bUtf16 = TRUE;
-        pLint->findings.emplace_back(
-            LEVEL_WARNING, "line 1: the file is UTF-16 text: the launcher reads 8-bit text and finds nothing in it");
-        fclose(pFile);
-        return TRUE;
-    }
+    pLint->bUtf16 = IsUtf16(abStart, nStart);
     pLint->bByteOrderMark = nStart >= 3 && abStart[0] == 0xEF && abStart[1] == 0xBB && abStart[2] == 0xBF;
     rewind(pFile);
 
@@ -377,9 +377,8 @@ void CheckSettings()
     BOOL bRead = LintSettings(file.strPath.c_str(), pLint);
     if (bRead)
         Report(LEVEL_OK, AREA_SETTINGS,
-               pLint->bUtf16 ? Format("%s: read as code page %u", SETTINGS_FILE, g_uCodePage)
-                             : Format("%s: %u line%s, read as code page %u", SETTINGS_FILE, pLint->nLines,
-                                      pLint->nLines == 1 ? "" : "s", g_uCodePage));
+               Format("%s: %u line%s, read as code page %u", SETTINGS_FILE, pLint->nLines,
+                      pLint->nLines == 1 ? "" : "s", g_uCodePage));
     else
         Report(LEVEL_WARNING, AREA_SETTINGS,
                Format("%s cannot be read: the launcher uses the defaults", SETTINGS_FILE));

@@ -162,11 +162,14 @@ expect bom 0 "$BOM_LINE" "$TITLE_DEFAULT" \
 expect bom-strict 1 "$BOM_LINE" -- --strict bom
 
 pkg utf16; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16 >utf16/KESTROM.INI
-expect utf16 0 'ok settings KESTROM.INI: read as code page 1252' "$TITLE_DEFAULT" \
-  'warning settings line 1: the file is UTF-16 text: the launcher reads 8-bit text and finds nothing in it' -- utf16
+UTF16_LINE='warning settings line 1: the file is UTF-16 text: the launcher reads 8-bit text only, in which every other byte of this one is zero'
+expect utf16 0 'ok settings KESTROM.INI: 3 lines, read as code page 1252' "$TITLE_DEFAULT" "$UTF16_LINE" \
+  '!warning settings line 2' '!note settings' -- utf16
 pkg utf16-no-mark; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16LE >utf16-no-mark/KESTROM.INI
-expect utf16-no-mark 0 'warning settings line 1: the file is UTF-16 text: the launcher reads 8-bit text and finds nothing in it' \
-  -- utf16-no-mark
+expect utf16-no-mark 0 "$UTF16_LINE" "$TITLE_DEFAULT" -- utf16-no-mark
+# What follows the UTF-16 start in 8-bit text is read all the same.
+ini utf16-then-bytes '\xff\xfe\r\n[UI]\r\nTitle=Bytes\r\n'
+expect utf16-then-bytes 0 "$UTF16_LINE" 'ok settings Title "Bytes" (line 3)' -- utf16-then-bytes
 
 ini letter-case '[UI]\r\ntitle=Other\r\n[main]\r\nImageFile=OTHER.ROM\r\n[Main]\r\nimageFILE=X.ROM\r\n'
 expect letter-case 0 "$TITLE_DEFAULT" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
