@@ -25,19 +25,24 @@ void ResetSettings()
     LoaderSettings = defaults;
 }
 
-static void LoadSetting(LPCSTR lpSection, LPCSTR lpKey, LPSTR lpField)
+static void LoadSetting(LPCSTR lpFileName, LPCSTR lpSection, LPCSTR lpKey, LPSTR lpField)
 {
     char szValue[SETTINGS_READ_SIZE + 1];
     memset(szValue, 0, sizeof szValue);
-    if (ReadIniValue(SETTINGS_FILE, lpSection, lpKey, szValue, SETTINGS_READ_SIZE))
+    if (ReadIniValue(lpFileName, lpSection, lpKey, szValue, SETTINGS_READ_SIZE))
         BoundedCopy(lpField, szValue, FIELD_SIZE);
+}
+
+void LoadSettingsFrom(LPCSTR lpFileName)
+{
+    LoadSetting(lpFileName, "UI", "Title", LoaderSettings.Title);
+    LoadSetting(lpFileName, "Main", "BackupFile", LoaderSettings.BackupFile);
+    LoadSetting(lpFileName, "Main", "ImageFile", LoaderSettings.ImageFile);
 }
 
 void LoadSettings()
 {
-    LoadSetting("UI", "Title", LoaderSettings.Title);
-    LoadSetting("Main", "BackupFile", LoaderSettings.BackupFile);
-    LoadSetting("Main", "ImageFile", LoaderSettings.ImageFile);
+    LoadSettingsFrom(SETTINGS_FILE);
 }
 
 typedef BOOL(WINAPI* SETDEFAULTDLLDIRECTORIES)(DWORD);

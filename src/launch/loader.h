@@ -23,6 +23,9 @@ void ResetSettings();
 // Reads Title (UI), BackupFile and ImageFile (Main) from KESTROM.INI in the
 // current directory; a missing or empty value keeps its default.
 void LoadSettings();
+// The same three reads from another file (relative to the current
+// directory); LoadSettings() is LoadSettingsFrom(SETTINGS_FILE).
+void LoadSettingsFrom(LPCSTR lpFileName);
 
 // Restricts the DLL search of this process to the system directory, so that
 // a DLL planted beside the launcher (a download folder) never loads, not

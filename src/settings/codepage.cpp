@@ -12,9 +12,13 @@ static void SetLeadRange(unsigned nFirst, unsigned nLast)
 
 void InitCodePage()
 {
+    InitCodePageFor(GetACP());
+}
+
+void InitCodePageFor(UINT uCodePage)
+{
     memset(g_abLeadByte, 0, sizeof g_abLeadByte);
-    UINT uAcp = GetACP();
-    switch (uAcp) {
+    switch (uCodePage) {
     case 932:
         SetLeadRange(0x81, 0x9F);
         SetLeadRange(0xE0, 0xFC);
@@ -34,7 +38,7 @@ void InitCodePage()
     }
     CPINFO cpInfo;
     memset(&cpInfo, 0, sizeof cpInfo);
-    if (!GetCPInfo(uAcp, &cpInfo) || cpInfo.MaxCharSize <= 1)
+    if (!GetCPInfo(uCodePage, &cpInfo) || cpInfo.MaxCharSize <= 1)
         return;
     for (int i = 0; i + 1 < MAX_LEADBYTES && (cpInfo.LeadByte[i] || cpInfo.LeadByte[i + 1]); i += 2)
         SetLeadRange(cpInfo.LeadByte[i], cpInfo.LeadByte[i + 1]);

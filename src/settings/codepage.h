@@ -4,10 +4,14 @@
 
 #include "platform/platform.h"
 
-// Reads the ANSI code page (GetACP) and its lead-byte ranges. The ranges of
-// 932, 936, 949, 950 and 1361 are built in; any other double-byte code page
-// gets the ranges the system reports (GetCPInfo). Called once at start.
+// Reads the ANSI code page (GetACP) and its lead-byte ranges: the same as
+// InitCodePageFor(GetACP()). Called once at start.
 void InitCodePage();
+
+// Sets the lead-byte ranges of code page uCodePage. The ranges of 932, 936,
+// 949, 950 and 1361 are built in; any other double-byte code page gets the
+// ranges the system reports for it (GetCPInfo); every other page has none.
+void InitCodePageFor(UINT uCodePage);
 
 // TRUE when b begins a double-byte character in the current code page.
 BOOL IsLeadByteAcp(BYTE b);

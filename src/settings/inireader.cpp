@@ -61,14 +61,6 @@ void BoundedCopy(LPSTR lpDest, LPCSTR lpSource, DWORD dwSize)
         memset(lpDest + i, 0, dwSize - i);
 }
 
-// A file read the way the C runtime's text mode reads it on Windows, so both
-// builds see the same lines: CR LF reads as LF, a lone CR stays, and a byte
-// 0x1A ends the data.
-struct TEXTFILE {
-    FILE* pFile;
-    BOOL bEnded;
-};
-
 static int ReadTextByte(TEXTFILE* pText)
 {
     if (pText->bEnded)
@@ -88,9 +80,7 @@ static int ReadTextByte(TEXTFILE* pText)
     return c;
 }
 
-// Reads the next piece of a line as fgets does: up to dwSize - 1 bytes,
-// through the first line feed, terminated. FALSE when no byte was left.
-static BOOL ReadTextLine(TEXTFILE* pText, LPSTR lpLine, DWORD dwSize)
+DWORD ReadTextLine(TEXTFILE* pText, LPSTR lpLine, DWORD dwSize)
 {
     DWORD dwLength = 0;
     while (dwLength + 1 < dwSize) {
@@ -102,12 +92,10 @@ static BOOL ReadTextLine(TEXTFILE* pText, LPSTR lpLine, DWORD dwSize)
             break;
     }
     lpLine[dwLength] = 0;
-    return dwLength > 0;
+    return dwLength;
 }
 
-// Cuts the section name out of a header line (in place): the text after the
-// "[" up to the last "]", or without a "]" up to the line's last byte.
-static void CutSectionName(LPSTR lpWork, LPSTR lpSection)
+void CutSectionName(LPSTR lpWork, LPSTR lpSection)
 {
     LPSTR lpEnd = (LPSTR)FindLastCharAcp(lpWork, ']');
     if (!lpEnd)
@@ -120,9 +108,7 @@ static void CutSectionName(LPSTR lpWork, LPSTR lpSection)
     TrimString(lpSection);
 }
 
-// Cuts key and value out of a key line (in place): the text before and after
-// the first "="; without a "=", the key is the line less its last byte.
-static void CutKeyValue(LPSTR lpWork, LPSTR lpKey, LPSTR lpValue)
+void CutKeyValue(LPSTR lpWork, LPSTR lpKey, LPSTR lpValue)
 {
     LPSTR lpEqual = (LPSTR)FindCharAcp(lpWork, '=');
     if (lpEqual) {

@@ -30,4 +30,28 @@ void TrimRight(LPSTR s);
 // more, the copy carries no terminator of its own.
 void BoundedCopy(LPSTR lpDest, LPCSTR lpSource, DWORD dwSize);
 
+// A file read the way the C runtime's text mode reads it on Windows, so both
+// builds see the same lines: CR LF reads as LF, a lone CR stays, and a byte
+// 0x1A ends the data. pFile is opened in binary mode (OpenSharedRead) and
+// bEnded starts FALSE; the caller closes pFile.
+struct TEXTFILE {
+    FILE* pFile;
+    BOOL bEnded;
+};
+
+// Reads the next piece of a line as fgets does: up to dwSize - 1 bytes,
+// through the first line feed, terminated. Returns the number of bytes read,
+// zero bytes among them included; 0 when no byte was left.
+DWORD ReadTextLine(TEXTFILE* pText, LPSTR lpLine, DWORD dwSize);
+
+// The two cuts of a line the reader makes, in place on a working copy of the
+// line (a bounded copy of INI_LINE_SIZE bytes), into buffers of
+// INI_LINE_SIZE + 1 bytes that are zero-filled before; what they receive is
+// trimmed. A header line: the section name is the text after the "[" up to
+// the last "]", or without a "]" up to the line's last byte. A key line: the
+// key and the value are the text before and after the first "="; without a
+// "=", the key is the line less its last byte and the value stays empty.
+void CutSectionName(LPSTR lpWork, LPSTR lpSection);
+void CutKeyValue(LPSTR lpWork, LPSTR lpKey, LPSTR lpValue);
+
 #endif

@@ -277,6 +277,15 @@ t_kstscan_windows() {
   check "kstscan.exe reports" grep -qxF "kstscan: all passed" <<<"$OUT"
 }
 
+# The package checker of the Windows build reports as the host build does,
+# on a dialog program of the resource compiler too.
+t_kstcheck_windows() {
+  OUT=$(KST_DIALOG_PROGRAM=$BUILD/tools/kstcheck/kstdialogs.exe \
+    bash "$HERE/../../tools/kstcheck/test_kstcheck.sh" wine "$BUILD/tools/kstcheck/kstcheck.exe" 2>&1)
+  check "kstcheck.exe reports" grep -qE '^kstcheck: all [0-9]+ passed$' <<<"$OUT"
+  check "dialogs of the resource compiler read" grep -qxF 'ok   rc-dialogs' <<<"$OUT"
+}
+
 # Code page 932: the launcher's own directory holds U+8868, whose second
 # byte is a backslash (0x5C), and the Title is double-byte text.
 t_dbcs_932() {
@@ -314,8 +323,8 @@ t_planted_dll() {
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
-  probe_failures image_failures settings_hostile checks_hostile backup_elsewhere kstscan_windows dbcs_932
-  planted_dll)
+  probe_failures image_failures settings_hostile checks_hostile backup_elsewhere kstscan_windows kstcheck_windows
+  dbcs_932 planted_dll)
 
 e2e_setup
 trap e2e_teardown EXIT

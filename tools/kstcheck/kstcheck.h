@@ -1,0 +1,105 @@
+// kstcheck: checks an update package the way the launcher will see it.
+// The pieces shared by its parts.
+#ifndef KST_KSTCHECK_H
+#define KST_KSTCHECK_H
+
+#include <string>
+
+#include "platform/platform.h"
+
+// ---- findings --------------------------------------------------------------
+
+enum { LEVEL_OK, LEVEL_NOTE, LEVEL_WARNING, LEVEL_ERROR };
+enum { AREA_SETTINGS, AREA_PROBE, AREA_IMAGE, AREA_FLASHER, AREA_COUNT };
+
+// Records one finding. All are written at the end, area by area, each as
+// LEVEL<TAB>AREA<TAB>TEXT with the bytes of TEXT escaped (see EscapeText).
+void Report(int nLevel, int nArea, const std::string& strText);
+// Writes the findings to standard output; returns the highest level.
+int WriteFindings();
+
+// One line of text: a backslash as \\, a line feed as \n, a carriage
+// return as \r, a tab as \t, any other byte below 0x20 and 0x7F as \xHH.
+// Bytes of 0x80 and above stay as they are (text in the ANSI code page),
+// and so does a double-byte character whose trail byte is a backslash.
+std::string EscapeText(const std::string& strText);
+
+std::string Format(const char* lpFormat, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+// strText in double quotes.
+std::string Quoted(const std::string& strText);
+// How the launcher stops: "[-33] Load KESTROM.INI fail.\n...".
+std::string LauncherStop(int nStage, int nCode);
+
+// ---- the package's files -----------------------------------------------------
+
+// The ANSI code page the package is read under.
+extern UINT g_uCodePage;
+
+// Where a file name leads, as the launcher uses it (relative to its own
+// directory, which is the package directory).
+enum {
+    PATH_INSIDE,    // a name inside the package directory
+    PATH_ABSOLUTE,  // starts with a backslash or slash (the root, or another machine)
+    PATH_DRIVE,     // starts with a drive letter and colon
+    PATH_CLIMBS     // climbs out of the package directory with ".."
+};
+int ClassifyPath(LPCSTR lpName);
+// "is an absolute path", "names a drive", "climbs out of the package with \"..\"".
+const char* PathProblem(int nClass);
+
+enum {
+    PKG_MISSING,    // no such file
+    PKG_FILE,
+    PKG_DIRECTORY,
+    PKG_UNREACHABLE // a name this host cannot look up (a drive or another machine)
+};
+struct PKGFILE {
+    int nKind;
+    std::string strPath;   // the name to open it by on this system
+    std::string strFound;  // the name as found, when it differs in letter case
+};
+// Looks a file of the package up by the name the launcher would use. On
+// Windows the system does that. On other hosts a backslash separates
+// directories as on Windows, and a name that does not exist as written
+// matches one that differs from it in letter case only, as on Windows.
+PKGFILE FindPackageFile(LPCSTR lpName);
+// TRUE when both names lead to the same file of the package (letter case,
+// "." and ".." aside).
+BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2);
+
+// 64-bit positions in a file.
+long long FileTell(FILE* pFile);
+BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin);
+
+// ---- text --------------------------------------------------------------------
+
+// ANSI text of g_uCodePage to UTF-16; FALSE when it is not valid text there.
+BOOL AnsiToWide(const std::string& strText, std::u16string* pstrWide);
+// UTF-16 to ANSI text of g_uCodePage; what it lacks becomes "?".
+std::string WideToAnsi(const std::u16string& strWide);
+// Equal when letter case is ignored (ASCII, Latin-1, Greek, Cyrillic and
+// the full-width Latin letters).
+BOOL EqualIgnoringCase(const std::u16string& strA, const std::u16string& strB);
+// Equal when the letter case of ASCII letters is ignored.
+BOOL EqualIgnoringAsciiCase(LPCSTR lpA, LPCSTR lpB);
+
+// ---- the four checks ---------------------------------------------------------
+
+// The settings file: fills LoaderSettings as the launcher does and reports
+// the values and what the file holds that the launcher reads otherwise than
+// its writer may have meant.
+void CheckSettings();
+// After the other checks: a BackupFile that leads out of the package, or
+// that names one of its files (lpFlasher: the flasher's file name, or NULL).
+void CheckBackupFile(LPCSTR lpFlasher);
+void CheckProbe();
+void CheckImage();
+// lpCommandLine: the command line the launcher would pass on. Leaves the
+// flasher's file name (as looked for) in *pstrFlasher, empty when none.
+void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher);
+
+#endif

@@ -1,0 +1,299 @@
+// The two programs of the package: the probe BIOSVER.EXE and the flasher
+// named by the command line. Both must be Windows programs in the package;
+// the flasher's dialog resources, when it has any, are looked at for the
+// Flash BIOS button and the caption the launcher searches for.
+#include <cstring>
+#include <vector>
+
+#include "kstcheck.h"
+#include "launch/loader.h"
+#include "launch/messages.h"
+#include "launch/results.h"
+#include "pefile.h"
+#include "settings/codepage.h"
+
+#define PROBE_PROGRAM "BIOSVER.EXE"
+// Dialog captions listed when none equals the Title.
+#define CAPTIONS_SHOWN 3
+
+static bool ReadFromFile(void* pContext, uint64_t qwOffset, void* pBuffer, size_t nSize)
+{
+    FILE* pFile = (FILE*)pContext;
+    if (qwOffset > (uint64_t)0x7FFFFFFFFFFFFFFFll || !FileSeek(pFile, (long long)qwOffset, SEEK_SET))
+        return false;
+    return fread(pBuffer, 1, nSize, pFile) == nSize;
+}
+
+// Reads what the program file holds; FALSE when it cannot be opened.
+static BOOL ReadProgram(const std::string& strPath, PEINFO* pInfo)
+{
+    FILE* pFile = OpenSharedRead(strPath.c_str());
+    if (!pFile)
+        return FALSE;
+    long long llSize = FileSeek(pFile, 0, SEEK_END) ? FileTell(pFile) : -1;
+    ReadPeInfo(ReadFromFile, pFile, llSize > 0 ? (uint64_t)llSize : 0, pInfo);
+    fclose(pFile);
+    return TRUE;
+}
+
+// Why the system would not start the file, or NULL.
+static const char* WhyNotStartable(const PEINFO* pInfo)
+{
+    switch (pInfo->nKind) {
+    case PE_NO_MZ:
+        return "it has no \"MZ\" header";
+    case PE_NO_PE:
+        return "its \"MZ\" header leads to no \"PE\" signature";
+    case PE_CUT_HEADER:
+        return "its headers are cut off";
+    case PE_BAD_HEADER:
+        return "its optional header is neither PE32 nor PE32+";
+    default:
+        break;
+    }
+    if (pInfo->wCharacteristics & PE_FILE_DLL)
+        return "it is a DLL";
+    return NULL;
+}
+
+// Reports the machine of a Windows program, and a file cut short.
+static void ReportProgram(int nArea, const std::string& strName, const PEINFO* pInfo)
+{
+    const char* lpMachine = PeMachineName(pInfo->wMachine);
+    if (lpMachine)
+        Report(LEVEL_OK, nArea, Format("%s: a Windows program (%s)", strName.c_str(), lpMachine));
+    else
+        Report(LEVEL_WARNING, nArea,
+               Format("%s: a Windows program for machine 0x%04X, none of x86, x64 and ARM64: "
+                      "a notebook is unlikely to start it",
+                      strName.c_str(), pInfo->wMachine));
+    if (pInfo->bDataCut)
+        Report(LEVEL_WARNING, nArea,
+               Format("%s looks cut off: its sections reach past the end of the file", strName.c_str()));
+}
+
+static void NoteCaseDiffers(int nArea, const std::string& strName, const PKGFILE& file)
+{
+    if (!file.strFound.empty())
+        Report(LEVEL_NOTE, nArea,
+               Format("%s found as %s: Windows matches file names whatever their letter case", strName.c_str(),
+                      Quoted(file.strFound).c_str()));
+}
+
+void CheckProbe()
+{
+    static PEINFO s_info;
+    std::string strStop = LauncherStop(STAGE_MACHINE, RC_NOT_FOUND);
+    PKGFILE file = FindPackageFile(PROBE_PROGRAM);
+    if (file.nKind != PKG_FILE) {
+        // The launcher starts it from its own directory only.
+        Report(LEVEL_ERROR, AREA_PROBE,
+               Format("%s %s: %s", PROBE_PROGRAM,
+                      file.nKind == PKG_DIRECTORY ? "is a directory" : "is missing (only the package's own counts)",
+                      strStop.c_str()));
+        return;
+    }
+    NoteCaseDiffers(AREA_PROBE, PROBE_PROGRAM, file);
+    if (!ReadProgram(file.strPath, &s_info)) {
+        Report(LEVEL_ERROR, AREA_PROBE, Format("%s cannot be read: %s", PROBE_PROGRAM, strStop.c_str()));
+        return;
+    }
+    const char* lpWhy = WhyNotStartable(&s_info);
+    if (lpWhy) {
+        Report(LEVEL_ERROR, AREA_PROBE,
+               Format("%s is no Windows program (%s): %s", PROBE_PROGRAM, lpWhy, strStop.c_str()));
+        return;
+    }
+    ReportProgram(AREA_PROBE, PROBE_PROGRAM, &s_info);
+}
+
+// ---- the flasher -------------------------------------------------------------
+
+static std::string DialogName(const PEDIALOG* pDialog)
+{
+    if (!pDialog->bNamed)
+        return Format("dialog %u", pDialog->wId);
+    return "dialog " + Quoted(WideToAnsi(pDialog->szName));
+}
+
+// What the dialog resources tell about the launcher's search for the
+// flasher's window and its Flash BIOS button.
+static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
+{
+    switch (pInfo->nResources) {
+    case PE_RES_NONE:
+        Report(LEVEL_NOTE, AREA_FLASHER,
+               Format("%s has no dialog resources: it builds its dialog at run time, so control 101 and the "
+                      "caption cannot be checked here",
+                      strName.c_str()));
+        return;
+    case PE_RES_READ:
+        break;
+    default: {
+        static const char* const s_aWhy[] = {"", "", "an entry lies outside the file's sections or past its end",
+                                             "a directory leads back to one already read", "it has too many entries",
+                                             "the file has too many sections"};
+        Report(LEVEL_WARNING, AREA_FLASHER,
+               Format("the resources of %s cannot be read (%s): its dialogs are not checked", strName.c_str(),
+                      s_aWhy[pInfo->nResources]));
+        return;
+    }
+    }
+
+    const PEDIALOG* pButtonDialog = NULL;
+    BOOL bAnyCut = FALSE;
+    for (uint32_t i = 0; i < pInfo->nDialogsKept; i++) {
+        const PEDIALOG* pDialog = &pInfo->aDialogs[i];
+        if (pDialog->bHasFlashButton && !pButtonDialog)
+            pButtonDialog = pDialog;
+        bAnyCut = bAnyCut || pDialog->bCut || pDialog->bUnreadable;
+        if (pDialog->bUnreadable)
+            Report(LEVEL_WARNING, AREA_FLASHER,
+                   Format("%s of %s cannot be read: its data lies outside the file's sections or past its end",
+                          DialogName(pDialog).c_str(), strName.c_str()));
+        else if (pDialog->bCut)
+            Report(LEVEL_WARNING, AREA_FLASHER,
+                   Format("%s of %s is cut off: %u control%s read", DialogName(pDialog).c_str(), strName.c_str(),
+                          pDialog->nControls, pDialog->nControls == 1 ? "" : "s"));
+    }
+    if (pInfo->nDialogs > pInfo->nDialogsKept)
+        Report(LEVEL_NOTE, AREA_FLASHER,
+               Format("%s has %u dialogs: the first %u are checked", strName.c_str(), pInfo->nDialogs,
+                      pInfo->nDialogsKept));
+    if (pButtonDialog)
+        Report(LEVEL_OK, AREA_FLASHER,
+               Format("%s of %s holds control 101, the Flash BIOS button", DialogName(pButtonDialog).c_str(),
+                      strName.c_str()));
+    else
+        Report(LEVEL_WARNING, AREA_FLASHER,
+               Format("no dialog of %s holds a control with id 101%s: the launcher would end with %s, unless the "
+                      "flasher adds the button at run time",
+                      strName.c_str(), bAnyCut ? " (as far as they can be read)" : "",
+                      LauncherStop(STAGE_FLASHER, RC_FLASH_BUTTON).c_str()));
+
+    // The launcher finds the window by its caption, letter case aside.
+    std::u16string strTitle;
+    if (!AnsiToWide(LoaderSettings.Title, &strTitle)) {
+        Report(LEVEL_NOTE, AREA_FLASHER,
+               Format("the Title is no valid text in code page %u: dialog captions not compared", g_uCodePage));
+        return;
+    }
+    std::string strCaptions;
+    int nShown = 0;
+    for (uint32_t i = 0; i < pInfo->nDialogsKept; i++) {
+        const PEDIALOG* pDialog = &pInfo->aDialogs[i];
+        if (pDialog->bUnreadable)
+            continue;
+        std::string strCaption = Quoted(WideToAnsi(pDialog->szCaption));
+        if (!pDialog->bCaptionCut && EqualIgnoringCase(pDialog->szCaption, strTitle)) {
+            Report(LEVEL_NOTE, AREA_FLASHER,
+                   Format("the caption of %s, %s, equals the Title, letter case aside", DialogName(pDialog).c_str(),
+                          strCaption.c_str()));
+            if (pDialog->bOwnClass)
+                Report(LEVEL_WARNING, AREA_FLASHER,
+                       Format("%s has a window class of its own: the launcher looks for the dialog class "
+                              "\"#32770\" only and would end with %s",
+                              DialogName(pDialog).c_str(), LauncherStop(STAGE_FLASHER, RC_FLASHER_WINDOW).c_str()));
+            return;
+        }
+        if (nShown++ < CAPTIONS_SHOWN)
+            strCaptions += (strCaptions.empty() ? "" : ", ") + strCaption;
+    }
+    Report(LEVEL_NOTE, AREA_FLASHER,
+           Format("no dialog caption equals the Title %s, letter case aside%s: the flasher must set it at run "
+                  "time, or the launcher ends with -3",
+                  Quoted(LoaderSettings.Title).c_str(), strCaptions.empty() ? "" : (" (" + strCaptions + ")").c_str()));
+}
+
+// The file name the start looks for: ".exe" is added to a name without an
+// extension.
+static std::string ProgramName(const std::string& strToken)
+{
+    size_t nLastPart = 0;
+    for (LPCSTR p = strToken.c_str(); *p; p = NextCharAcp(p))
+        if (*p == '\\' || *p == '/')
+            nLastPart = (size_t)(p - strToken.c_str()) + 1;
+    if (strToken.find('.', nLastPart) == std::string::npos)
+        return strToken + ".exe";
+    return strToken;
+}
+
+void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher)
+{
+    static PEINFO s_info;
+    pstrFlasher->clear();
+    // The launcher's tail never begins with a blank or control byte.
+    LPCSTR lpTail = lpCommandLine;
+    while ((BYTE)*lpTail >= 0x01 && (BYTE)*lpTail <= 0x20)
+        lpTail++;
+    if (!*lpTail) {
+        Report(LEVEL_ERROR, AREA_FLASHER,
+               Format("the command line is empty: %s", LauncherStop(STAGE_HELP, RC_HELP).c_str()));
+        return;
+    }
+    std::string strStop = LauncherStop(STAGE_FLASHER, RC_FLASHER_START);
+
+    // The start takes a quoted name up to its closing quote. An unquoted
+    // one ends at a blank or tab, unless no such file exists: then the
+    // name runs on to the next blank, and so on.
+    std::vector<std::string> candidates;
+    if (lpTail[0] == '"') {
+        LPCSTR lpClose = strchr(lpTail + 1, '"');
+        candidates.push_back(lpClose ? std::string(lpTail + 1, (size_t)(lpClose - lpTail - 1)) : lpTail + 1);
+    } else {
+        for (LPCSTR p = lpTail;; p++) {
+            if (!*p || *p == ' ' || *p == '\t')
+                candidates.push_back(std::string(lpTail, (size_t)(p - lpTail)));
+            if (!*p)
+                break;
+        }
+    }
+    std::string strFirst = ProgramName(candidates[0]);
+    int nClass = ClassifyPath(strFirst.c_str());
+    if (nClass != PATH_INSIDE) {
+        Report(LEVEL_ERROR, AREA_FLASHER,
+               Format("the flasher %s %s: a package must carry its flasher, or the launcher ends with %s",
+                      Quoted(strFirst).c_str(), PathProblem(nClass), strStop.c_str()));
+        return;
+    }
+    PKGFILE file;
+    std::string strName;
+    for (const std::string& strCandidate : candidates) {
+        std::string strTry = ProgramName(strCandidate);
+        if (ClassifyPath(strTry.c_str()) != PATH_INSIDE)
+            continue;
+        file = FindPackageFile(strTry.c_str());
+        if (file.nKind == PKG_FILE) {
+            strName = strTry;
+            break;
+        }
+    }
+    if (strName.empty()) {
+        file = FindPackageFile(strFirst.c_str());
+        Report(LEVEL_ERROR, AREA_FLASHER,
+               Format("the flasher %s %s: %s", Quoted(strFirst).c_str(),
+                      file.nKind == PKG_DIRECTORY
+                          ? "is a directory"
+                          : "is missing from the package (one on the user's search path does not count)",
+                      strStop.c_str()));
+        return;
+    }
+    *pstrFlasher = strName;
+    if (strName != strFirst)
+        Report(LEVEL_NOTE, AREA_FLASHER,
+               Format("the flasher's name %s holds blanks and no quotes: the start tries %s first", Quoted(strName).c_str(),
+                      Quoted(strFirst).c_str()));
+    NoteCaseDiffers(AREA_FLASHER, strName, file);
+    if (!ReadProgram(file.strPath, &s_info)) {
+        Report(LEVEL_ERROR, AREA_FLASHER, Format("%s cannot be read: %s", strName.c_str(), strStop.c_str()));
+        return;
+    }
+    const char* lpWhy = WhyNotStartable(&s_info);
+    if (lpWhy) {
+        Report(LEVEL_ERROR, AREA_FLASHER,
+               Format("%s is no Windows program (%s): %s", strName.c_str(), lpWhy, strStop.c_str()));
+        return;
+    }
+    ReportProgram(AREA_FLASHER, strName, &s_info);
+    CheckDialogs(strName, &s_info);
+}

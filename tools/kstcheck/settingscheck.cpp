@@ -1,0 +1,432 @@
+// The settings file KESTROM.INI: its three values as the launcher reads
+// them (LoadSettings, ReadIniValue), and a pass over its lines, made with
+// the reader's own line reading and cuts, for what the launcher reads
+// otherwise than the file's writer may have meant.
+#include <cstring>
+#include <vector>
+
+#include "kstcheck.h"
+#include "launch/loader.h"
+#include "launch/messages.h"
+#include "launch/results.h"
+#include "settings/codepage.h"
+#include "settings/inireader.h"
+
+#define SECTION_COUNT 2
+#define KEY_COUNT 3
+// Findings of one kind past this many are only counted.
+#define MAX_PER_KIND 5
+// Bytes of a line shown in a finding.
+#define SHOWN_BYTES 40
+
+static LPCSTR const g_aSectionNames[SECTION_COUNT] = {"UI", "Main"};
+
+struct SETTINGKEY {
+    int nSection;
+    LPCSTR lpKey;
+    char* lpField;
+};
+static const SETTINGKEY g_aKeys[KEY_COUNT] = {
+    {0, "Title", LoaderSettings.Title},
+    {1, "BackupFile", LoaderSettings.BackupFile},
+    {1, "ImageFile", LoaderSettings.ImageFile},
+};
+#define KEY_BACKUP_FILE 1
+
+// Where the launcher finds each key: the line and the byte of the line
+// where the piece holding it starts (0: not found).
+struct KEYSOURCE {
+    UINT nLine;
+    UINT nColumn;
+    BOOL bEmpty;
+};
+static KEYSOURCE g_aSources[KEY_COUNT];
+
+enum {
+    KIND_BEFORE_HEADER,
+    KIND_SECTION_CASE,
+    KIND_SECTION_AGAIN,
+    KIND_KEY_CASE,
+    KIND_KEY_AGAIN,
+    KIND_LONG_LINE,
+    KIND_ZERO_BYTE,
+    KIND_COUNT
+};
+static LPCSTR const g_aKindSummaries[KIND_COUNT] = {
+    "key lines before any section header",
+    "sections named with other letter case",
+    "sections that appear again",
+    "keys named with other letter case",
+    "keys that appear again",
+    "lines longer than 255 bytes",
+    "lines with a zero byte",
+};
+
+enum { SECTION_UNSEEN, SECTION_READING, SECTION_PASSED };
+
+struct LINT {
+    std::vector<std::pair<int, std::string>> findings;  // level and text, in line order
+    UINT nLines;
+    BOOL bUtf16;
+    UINT anCounts[KIND_COUNT];
+    BOOL bByteOrderMark;
+    BOOL bHighBytesNoted;
+    // Sections, as every lookup of the launcher passes them.
+    int anSectionState[SECTION_COUNT];
+    UINT anSectionLine[SECTION_COUNT];
+    int nReading;  // the section being read, or -1
+    BOOL bSeenHeader;
+    // The physical line being read.
+    UINT nLine;
+    UINT nLineBytes;
+    UINT nPieces;
+    BOOL bLineRead;            // a piece of it lies in a section the launcher reads
+    BOOL bContinuationHeader;  // a piece after the first is taken for a header
+    UINT nSecondAt;
+    std::string strSecond;
+    UINT nZeroAt;
+    BOOL bBeforeHeaderDone;
+};
+
+static void Warn(LINT* pLint, int nKind, const std::string& strText)
+{
+    if (++pLint->anCounts[nKind] <= MAX_PER_KIND)
+        pLint->findings.emplace_back(LEVEL_WARNING, strText);
+}
+
+// The first bytes of a line for a finding, without its line feed.
+static std::string Shown(const char* lpText, size_t nLength)
+{
+    if (nLength > 0 && lpText[nLength - 1] == '\n')
+        nLength--;
+    if (nLength <= SHOWN_BYTES)
+        return std::string(lpText, nLength);
+    return std::string(lpText, SHOWN_BYTES) + "...";
+}
+
+static BOOL IsDoubleBytePage()
+{
+    for (int b = 0x80; b < 0x100; b++)
+        if (IsLeadByteAcp((BYTE)b))
+            return TRUE;
+    return FALSE;
+}
+
+static void LintHeader(LINT* pLint, LPSTR lpWork)
+{
+    char szSection[INI_LINE_SIZE + 1];
+    memset(szSection, 0, sizeof szSection);
+    CutSectionName(lpWork, szSection);
+    if (pLint->nReading >= 0) {
+        pLint->anSectionState[pLint->nReading] = SECTION_PASSED;
+        pLint->nReading = -1;
+    }
+    pLint->bSeenHeader = TRUE;
+    for (int s = 0; s < SECTION_COUNT; s++) {
+        if (strcmp(szSection, g_aSectionNames[s]) == 0) {
+            if (pLint->anSectionState[s] == SECTION_UNSEEN) {
+                pLint->anSectionState[s] = SECTION_READING;
+                pLint->anSectionLine[s] = pLint->nLine;
+                pLint->nReading = s;
+            } else {
+                Warn(pLint, KIND_SECTION_AGAIN,
+                     Format("line %u: section [%s] appears again (first on line %u): the launcher reads only the first",
+                            pLint->nLine, szSection, pLint->anSectionLine[s]));
+            }
+        } else if (EqualIgnoringAsciiCase(szSection, g_aSectionNames[s])) {
+            Warn(pLint, KIND_SECTION_CASE,
+                 Format("line %u: section [%s] matches [%s] only with letter case ignored: the launcher ignores it",
+                        pLint->nLine, szSection, g_aSectionNames[s]));
+        }
+    }
+}
+
+static void LintKeyLine(LINT* pLint, LPSTR lpWork, UINT nColumn)
+{
+    std::string strLine = Shown(lpWork, strlen(lpWork));
+    char szKey[INI_LINE_SIZE + 1];
+    char szValue[INI_LINE_SIZE + 1];
+    memset(szKey, 0, sizeof szKey);
+    memset(szValue, 0, sizeof szValue);
+    CutKeyValue(lpWork, szKey, szValue);
+    if (!szKey[0] && !szValue[0])
+        return;
+    if (!pLint->bSeenHeader) {
+        if (!pLint->bBeforeHeaderDone)
+            Warn(pLint, KIND_BEFORE_HEADER,
+                 Format("line %u: %s comes before any section header: the launcher never reads it", pLint->nLine,
+                        Quoted(strLine).c_str()));
+        pLint->bBeforeHeaderDone = TRUE;
+        return;
+    }
+    if (pLint->nReading < 0)
+        return;
+    LPCSTR lpSection = g_aSectionNames[pLint->nReading];
+    for (int k = 0; k < KEY_COUNT; k++) {
+        if (g_aKeys[k].nSection != pLint->nReading)
+            continue;
+        KEYSOURCE* pSource = &g_aSources[k];
+        if (strcmp(szKey, g_aKeys[k].lpKey) == 0) {
+            if (!pSource->nLine) {
+                pSource->nLine = pLint->nLine;
+                pSource->nColumn = nColumn;
+                pSource->bEmpty = !szValue[0];
+            } else {
+                Warn(pLint, KIND_KEY_AGAIN,
+                     Format("line %u: %s appears again in [%s] (first on line %u): the launcher uses the first",
+                            pLint->nLine, szKey, lpSection, pSource->nLine));
+            }
+        } else if (EqualIgnoringAsciiCase(szKey, g_aKeys[k].lpKey)) {
+            Warn(pLint, KIND_KEY_CASE,
+                 Format("line %u: key \"%s\" in [%s] matches %s only with letter case ignored: the launcher ignores it",
+                        pLint->nLine, szKey, lpSection, g_aKeys[k].lpKey));
+        }
+    }
+}
+
+// One piece of a line, as the reader takes it: a line of its own.
+static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
+{
+    UINT nColumn = pLint->nLineBytes + 1;
+    pLint->nPieces++;
+    if (!pLint->nZeroAt && !pLint->bUtf16) {
+        const char* lpZero = (const char*)memchr(lpPiece, 0, nBytes);
+        if (lpZero)
+            pLint->nZeroAt = nColumn + (UINT)(lpZero - lpPiece);
+    }
+    if (pLint->nPieces == 2) {
+        pLint->nSecondAt = nColumn;
+        pLint->strSecond = Shown(lpPiece, nBytes);
+    }
+    BOOL bMarkLine = (pLint->bByteOrderMark || pLint->bUtf16) && pLint->nLine == 1 && nColumn == 1;
+    if (!pLint->bHighBytesNoted && !pLint->bUtf16 && !IsDoubleBytePage()) {
+        for (UINT i = bMarkLine ? 3 : 0; i < nBytes; i++) {
+            if ((BYTE)lpPiece[i] >= 0x80) {
+                pLint->findings.emplace_back(LEVEL_NOTE, Format("line %u holds bytes of 0x80 and above, read as code page %u: "
+                                              "use --code-page for a package meant for another",
+                                              pLint->nLine, g_uCodePage));
+                pLint->bHighBytesNoted = TRUE;
+                break;
+            }
+        }
+    }
+
+    char szWork[INI_LINE_SIZE + 1];
+    memset(szWork, 0, sizeof szWork);
+    BoundedCopy(szWork, lpPiece, INI_LINE_SIZE);
+    if (bMarkLine) {
+        // The start of UTF-16 text or the byte-order mark is read as part
+        // of the line, which thus stands before any header: whatever it
+        // holds, the launcher does not read it.
+        if (pLint->bUtf16) {
+            pLint->findings.emplace_back(LEVEL_WARNING,
+                                         "line 1: the file is UTF-16 text: the launcher reads 8-bit text only, "
+                                         "in which every other byte of this one is zero");
+            return;
+        }
+        pLint->findings.emplace_back(
+            LEVEL_WARNING,
+            szWork[3] == '['
+                ? Format("line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part "
+                         "of the line: %s is then no section header",
+                         Quoted(Shown(szWork + 3, strlen(szWork + 3))).c_str())
+                : std::string("line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as "
+                              "part of the line"));
+        return;
+    }
+    if (pLint->nReading >= 0)
+        pLint->bLineRead = TRUE;
+    if (szWork[0] == ';')
+        return;
+    if (szWork[0] == '[') {
+        LintHeader(pLint, szWork);
+        if (nColumn > 1)
+            pLint->bContinuationHeader = TRUE;
+        if (pLint->nReading >= 0)
+            pLint->bLineRead = TRUE;
+        return;
+    }
+    LintKeyLine(pLint, szWork, nColumn);
+}
+
+static void FinishLine(LINT* pLint, BOOL bLineFeed)
+{
+    UINT nLength = pLint->nLineBytes - (bLineFeed ? 1 : 0);
+    if (nLength >= INI_LINE_SIZE && (pLint->bLineRead || pLint->bContinuationHeader))
+        Warn(pLint, KIND_LONG_LINE,
+             Format("line %u is %u bytes long: the launcher reads it as %u lines of at most %u bytes; "
+                    "the second starts at byte %u: %s",
+                    pLint->nLine, nLength, pLint->nPieces, INI_LINE_SIZE - 1, pLint->nSecondAt,
+                    Quoted(pLint->strSecond).c_str()));
+    if (pLint->nZeroAt)
+        Warn(pLint, KIND_ZERO_BYTE,
+             Format("line %u holds a zero byte at byte %u: the launcher ignores the rest of %s", pLint->nLine,
+                    pLint->nZeroAt, pLint->nPieces > 1 ? "that 255-byte piece of it" : "the line"));
+    pLint->nLine++;
+    pLint->nLineBytes = 0;
+    pLint->nPieces = 0;
+    pLint->bLineRead = FALSE;
+    pLint->bContinuationHeader = FALSE;
+    pLint->nSecondAt = 0;
+    pLint->strSecond.clear();
+    pLint->nZeroAt = 0;
+    pLint->bBeforeHeaderDone = FALSE;
+}
+
+// TRUE for UTF-16 text: a byte-order mark, or ASCII with a zero byte after
+// (or before) each.
+static BOOL IsUtf16(const BYTE* abStart, size_t nStart)
+{
+    if (nStart >= 2 && ((abStart[0] == 0xFF && abStart[1] == 0xFE) || (abStart[0] == 0xFE && abStart[1] == 0xFF)))
+        return TRUE;
+    if (nStart < 4)
+        return FALSE;
+    BOOL bLittle = abStart[0] && !abStart[1] && abStart[2] && !abStart[3];
+    BOOL bBig = !abStart[0] && abStart[1] && !abStart[2] && abStart[3];
+    return (bLittle && abStart[0] < 0x80 && abStart[2] < 0x80) || (bBig && abStart[1] < 0x80 && abStart[3] < 0x80);
+}
+
+// The pass over the lines into *pLint; FALSE when the file cannot be read.
+static BOOL LintSettings(LPCSTR lpPath, LINT* pLint)
+{
+    FILE* pFile = OpenSharedRead(lpPath);
+    if (!pFile)
+        return FALSE;
+    pLint->nReading = -1;
+    pLint->nLine = 1;
+
+    // UTF-16 text: its zero bytes are no finding of their own.
+    BYTE abStart[4];
+    size_t nStart = fread(abStart, 1, sizeof abStart, pFile);
+    pLint->bUtf16 = IsUtf16(abStart, nStart);
+    pLint->bByteOrderMark = nStart >= 3 && abStart[0] == 0xEF && abStart[1] == 0xBB && abStart[2] == 0xBF;
+    rewind(pFile);
+
+    TEXTFILE text;
+    text.pFile = pFile;
+    text.bEnded = FALSE;
+    char szPiece[INI_LINE_SIZE + 1];
+    UINT nBytes;
+    while ((nBytes = ReadTextLine(&text, szPiece, INI_LINE_SIZE)) > 0) {
+        LintPiece(pLint, szPiece, nBytes);
+        pLint->nLineBytes += nBytes;
+        if (szPiece[nBytes - 1] == '\n')
+            FinishLine(pLint, TRUE);
+    }
+    UINT nLastLine = pLint->nLine;
+    if (pLint->nLineBytes > 0)
+        FinishLine(pLint, FALSE);
+    pLint->nLines = pLint->nLine - 1;
+
+    // The reading stopped at a 0x1A byte rather than at the end of the file.
+    if (!feof(pFile) && !ferror(pFile)) {
+        long long llAt = FileTell(pFile) - 1;
+        if (getc(pFile) != EOF && FileSeek(pFile, 0, SEEK_END)) {
+            long long llAfter = FileTell(pFile) - llAt - 1;
+            pLint->findings.emplace_back(LEVEL_WARNING,
+                                         Format("line %u: a 0x1A byte at byte %lld of the file ends it for the "
+                                                "launcher: the %lld bytes after it are never read",
+                                                nLastLine, llAt + 1, llAfter));
+        }
+    }
+    fclose(pFile);
+    for (int nKind = 0; nKind < KIND_COUNT; nKind++)
+        if (pLint->anCounts[nKind] > MAX_PER_KIND)
+            pLint->findings.emplace_back(LEVEL_WARNING, Format("%u more %s", pLint->anCounts[nKind] - MAX_PER_KIND,
+                                                                g_aKindSummaries[nKind]));
+    return TRUE;
+}
+
+// Where a value came from, for its line: "line 4", "default", ...
+static std::string SourceText(int k, BOOL bFromFile)
+{
+    const KEYSOURCE& source = g_aSources[k];
+    if (bFromFile) {
+        if (!source.nLine)
+            return "from the file";
+        if (source.nColumn > 1)
+            return Format("line %u, the piece from byte %u", source.nLine, source.nColumn);
+        return Format("line %u", source.nLine);
+    }
+    if (source.nLine && source.bEmpty)
+        return Format("default: the %s on line %u is empty", g_aKeys[k].lpKey, source.nLine);
+    return "default";
+}
+
+void CheckSettings()
+{
+    ResetSettings();
+    memset(g_aSources, 0, sizeof g_aSources);
+    PKGFILE file = FindPackageFile(SETTINGS_FILE);
+    if (file.nKind != PKG_FILE) {
+        // The launcher stops; the other checks go on with the defaults.
+        Report(LEVEL_ERROR, AREA_SETTINGS,
+               Format("%s %s: %s", SETTINGS_FILE, file.nKind == PKG_DIRECTORY ? "is a directory" : "is missing",
+                      LauncherStop(STAGE_SETTINGS, RC_NOT_FOUND).c_str()));
+        for (int k = 0; k < KEY_COUNT; k++)
+            Report(LEVEL_OK, AREA_SETTINGS,
+                   Format("%s %s (default)", g_aKeys[k].lpKey, Quoted(g_aKeys[k].lpField).c_str()));
+        return;
+    }
+    if (!file.strFound.empty())
+        Report(LEVEL_NOTE, AREA_SETTINGS,
+               Format("%s found as %s: Windows matches file names whatever their letter case", SETTINGS_FILE,
+                      Quoted(file.strFound).c_str()));
+
+    LINT* pLint = new LINT();
+    BOOL bRead = LintSettings(file.strPath.c_str(), pLint);
+    if (bRead)
+        Report(LEVEL_OK, AREA_SETTINGS,
+               Format("%s: %u line%s, read as code page %u", SETTINGS_FILE, pLint->nLines,
+                      pLint->nLines == 1 ? "" : "s", g_uCodePage));
+    else
+        Report(LEVEL_WARNING, AREA_SETTINGS,
+               Format("%s cannot be read: the launcher uses the defaults", SETTINGS_FILE));
+
+    // The values come from the launcher's own reads.
+    LoadSettingsFrom(file.strPath.c_str());
+    for (int k = 0; k < KEY_COUNT; k++) {
+        char szValue[SETTINGS_READ_SIZE + 1];
+        memset(szValue, 0, sizeof szValue);
+        BOOL bFromFile = ReadIniValue(file.strPath.c_str(), g_aSectionNames[g_aKeys[k].nSection], g_aKeys[k].lpKey,
+                                      szValue, SETTINGS_READ_SIZE) != 0;
+        Report(LEVEL_OK, AREA_SETTINGS,
+               Format("%s %s (%s)", g_aKeys[k].lpKey, Quoted(g_aKeys[k].lpField).c_str(),
+                      SourceText(k, bFromFile).c_str()));
+    }
+    for (const auto& finding : pLint->findings)
+        Report(finding.first, AREA_SETTINGS, finding.second);
+    delete pLint;
+}
+
+void CheckBackupFile(LPCSTR lpFlasher)
+{
+    LPCSTR lpBackup = LoaderSettings.BackupFile;
+    std::string strWhere;
+    if (g_aSources[KEY_BACKUP_FILE].nLine && !g_aSources[KEY_BACKUP_FILE].bEmpty)
+        strWhere = Format("line %u: ", g_aSources[KEY_BACKUP_FILE].nLine);
+    int nClass = ClassifyPath(lpBackup);
+    if (nClass != PATH_INSIDE) {
+        Report(LEVEL_ERROR, AREA_SETTINGS,
+               Format("%sBackupFile %s %s: the launcher deletes that file after every flash", strWhere.c_str(),
+                      Quoted(lpBackup).c_str(), PathProblem(nClass)));
+        return;
+    }
+    struct {
+        LPCSTR lpName;
+        LPCSTR lpWhat;
+    } aFiles[] = {
+        {SETTINGS_FILE, "settings file"},
+        {"BIOSVER.EXE", "probe"},
+        {LoaderSettings.ImageFile, "image"},
+        {lpFlasher, "flasher"},
+    };
+    for (const auto& file : aFiles) {
+        if (file.lpName && SamePackageName(lpBackup, file.lpName)) {
+            Report(LEVEL_WARNING, AREA_SETTINGS,
+                   Format("%sBackupFile %s names the package's %s: the launcher deletes it after every flash",
+                          strWhere.c_str(), Quoted(lpBackup).c_str(), file.lpWhat));
+            return;
+        }
+    }
+}

@@ -1,0 +1,402 @@
+#!/usr/bin/env bash
+# Checks kstcheck's findings and exit codes on packages built in a scratch
+# directory, and that no run changes a file there (a listing with checksums
+# before and after every run).
+#   test_kstcheck.sh KSTCHECK              (the host build)
+#   test_kstcheck.sh wine KSTCHECK.EXE     (the Windows build, under Wine)
+# KST_DIALOG_PROGRAM may name a Windows program whose dialogs the resource
+# compiler built (dialog 100 "Vesmar WinKestrom" with control 101); it is
+# then checked as a flasher too.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+tool=("$@")
+# The runs happen in other directories.
+last=${tool[$#-1]}
+[ -e "$last" ] && tool[$#-1]=$(cd "$(dirname "$last")" && pwd)/$(basename "$last")
+# The default code page under Wine follows the locale.
+export LC_ALL=C
+# Under Wine, the server and the system's own processes are started here,
+# apart from the runs' output, and the server is kept for a while after the
+# last program: started by a run, they would hold its output open for
+# seconds after it has ended.
+if [ "${tool[0]}" = wine ]; then
+  wineserver -p10 </dev/null >/dev/null 2>&1
+  "${tool[@]}" --help </dev/null >/dev/null 2>&1
+fi
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+cd "$dir"
+failures=0
+cases=0
+
+
+listing() {
+  find . -type d | LC_ALL=C sort
+  find . -type f -print0 | LC_ALL=C sort -z | xargs -0 -r sha256sum
+}
+
+# expect NAME RC [LINE...] -- ARGS...
+# Runs kstcheck with ARGS (in directory $IN when set); it must end with RC
+# and print every LINE, given
+# as "LEVEL AREA TEXT" (the first two blanks stand for its tabs). A LINE
+# that starts with "!" is the start of lines that must not be printed; "="
+# followed by the whole output compares all of it.
+expect() {
+  local name=$1 want_rc=$2
+  shift 2
+  local want=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do want+=("$1"); shift; done
+  shift
+  local before after out rc ok=1 line
+  before=$(listing)
+  # A Windows console ends its lines with CR LF.
+  out=$(cd "${IN:-.}" && "${tool[@]}" "$@" 2>&1)
+  rc=$?
+  out=${out//$'\r'/}
+  after=$(listing)
+  cases=$((cases + 1))
+  [ "$rc" = "$want_rc" ] || { echo "FAIL $name: exit code $rc (want $want_rc)"; ok=0; }
+  [ "$before" = "$after" ] || { echo "FAIL $name: files changed"; diff <(echo "$before") <(echo "$after"); ok=0; }
+  for line in "${want[@]}"; do
+    if [ "${line:0:1}" = "=" ]; then
+      [ "$out" = "$(tabs "${line:1}")" ] || { echo "FAIL $name: output differs"; ok=0; }
+      continue
+    fi
+    local negate=0
+    [ "${line:0:1}" = "!" ] && { negate=1; line=${line:1}; }
+    line=$(tabs "$line")
+    if [ $negate = 1 ]; then
+      ! starts_a_line "$line" "$out" || { echo "FAIL $name: printed: $line"; ok=0; }
+    elif ! LC_ALL=C grep -qxF -- "$line" <<<"$out"; then
+      echo "FAIL $name: missing: $line"; ok=0
+    fi
+  done
+  if [ $ok = 1 ]; then
+    echo "ok   $name"
+  else
+    failures=$((failures + 1))
+    sed 's/^/    | /' <<<"$out"
+  fi
+}
+
+# The first two blanks of each line become tabs.
+tabs() { sed 's/ /\t/; s/ /\t/' <<<"$1"; }
+
+# starts_a_line PREFIX TEXT: a line of TEXT starts with PREFIX.
+starts_a_line() {
+  local l
+  while IFS= read -r l; do
+    [[ $l == "$1"* ]] && return 0
+  done <<<"$2"
+  return 1
+}
+
+nl='\n'
+LOADING_INI="[-33] Load KESTROM.INI fail.${nl}Make sure KSTGATE is in the same directory of WinKestrom."
+LOADING_PROBE="[-33] Load BIOSVER.EXE fail!${nl}Download the latest one and try again."
+OPEN_IMAGE="[-129] Open BIOS ROM file error/BIOS ROM file not exist.${nl}Download the latest one and try again."
+NO_VERSION="[-65] Get BIOS VERSION from BIOS ROM file fail!${nl}Download the latest one and try again."
+LOADING_FLASHER="[-2] Load WinKestrom fail.${nl}Make sure KSTGATE is in the same directory of WinKestrom."
+NO_BUTTON="[-5] Could not find the \"Flash BIOS\" button.${nl}Make sure the WinKestrom is the correct version."
+TITLE_DEFAULT='ok settings Title "Vesmar WinKestrom" (default)'
+
+# ---- the good package, and copies of it with one fault each ----------------
+
+# Every program file, written at once (python starts slowly).
+mkdir pe good
+python3 "$here/mkpe.py" --batch <<'EOF'
+pe/probe --machine x86
+pe/flasher --dialog '100:Vesmar WinKestrom:101,102,201' --dialog '200:About:1:ex'
+pe/arm64 --machine arm64
+pe/other-machine --machine 0x1c4
+pe/dll --dll --dialog '100:Vesmar WinKestrom:101'
+pe/no-button --machine x86 --dialog '100:vesmar WINKESTROM:1,2:ex'
+pe/caption --dialog '100:Kestrom Flash:101' --dialog '7:About:1'
+pe/no-dialogs
+pe/loop --dialog '100:Vesmar WinKestrom:101' --hostile loop
+pe/rsrc-past-end --dialog '100:Vesmar WinKestrom:101' --hostile rsrc-past-end
+pe/many-entries --dialog '100:Vesmar WinKestrom:101' --hostile many-entries
+pe/data-past-end --dialog '100:Vesmar WinKestrom:101' --dialog '200:About:1' --hostile data-past-end
+pe/long-dialog --dialog '100:Vesmar WinKestrom:101,102' --hostile long-dialog
+pe/no-pe --hostile no-pe
+pe/cut-headers --dialog '100:Vesmar WinKestrom:101' --truncate 300
+pe/cut-data --dialog '100:Vesmar WinKestrom:101' --truncate 700
+EOF
+printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >good/KESTROM.INI
+{ head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
+cp pe/probe good/BIOSVER.EXE
+cp pe/flasher good/WINKESTROM.EXE
+
+# pkg NAME: a fresh copy of the good package.
+pkg() { rm -rf "$1"; cp -r good "$1"; }
+# ini NAME FORMAT...: a copy whose settings file printf writes.
+ini() { pkg "$1"; local name=$1; shift; printf "$@" >"$name/KESTROM.INI"; }
+
+GOOD_OUTPUT='ok settings KESTROM.INI: 5 lines, read as code page 1252
+ok settings Title "Vesmar WinKestrom" (line 2)
+ok settings BackupFile "BIOS.BAK" (line 4)
+ok settings ImageFile "FLASHABL.ROM" (line 5)
+ok probe BIOSVER.EXE: a Windows program (x86)
+ok image "FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)
+ok flasher WINKESTROM.EXE: a Windows program (x64)
+ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button
+note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside'
+expect good 0 "=$GOOD_OUTPUT" -- good
+expect good-strict 0 "=$GOOD_OUTPUT" -- --strict good
+expect good-command-line 0 "=$GOOD_OUTPUT" -- good -- "WINKESTROM.EXE -flash \"two words\""
+IN=good expect good-here 0 "=$GOOD_OUTPUT" --
+
+# ---- settings ------------------------------------------------------------------
+
+pkg ini-missing; rm ini-missing/KESTROM.INI
+expect ini-missing 1 "error settings KESTROM.INI is missing: $LOADING_INI" "$TITLE_DEFAULT" \
+  'ok settings ImageFile "FLASHABL.ROM" (default)' -- ini-missing
+pkg ini-directory; rm ini-directory/KESTROM.INI; mkdir ini-directory/KESTROM.INI
+printf '[UI]\r\nTitle=Inside\r\n' >ini-directory/KESTROM.INI/KESTROM.INI
+expect ini-directory 1 "error settings KESTROM.INI is a directory: $LOADING_INI" "$TITLE_DEFAULT" -- ini-directory
+
+ini bom '\xef\xbb\xbf[UI]\r\nTitle=Other\r\n'
+BOM_LINE='warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line: "[UI]" is then no section header'
+expect bom 0 "$BOM_LINE" "$TITLE_DEFAULT" \
+  'warning settings line 2: "Title=Other" comes before any section header: the launcher never reads it' -- bom
+expect bom-strict 1 "$BOM_LINE" -- --strict bom
+
+pkg utf16; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16 >utf16/KESTROM.INI
+UTF16_LINE='warning settings line 1: the file is UTF-16 text: the launcher reads 8-bit text only, in which every other byte of this one is zero'
+expect utf16 0 'ok settings KESTROM.INI: 3 lines, read as code page 1252' "$TITLE_DEFAULT" "$UTF16_LINE" \
+  '!warning settings line 2' '!note settings' -- utf16
+pkg utf16-no-mark; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16LE >utf16-no-mark/KESTROM.INI
+expect utf16-no-mark 0 "$UTF16_LINE" "$TITLE_DEFAULT" -- utf16-no-mark
+# What follows the UTF-16 start in 8-bit text is read all the same.
+ini utf16-then-bytes '\xff\xfe\r\n[UI]\r\nTitle=Bytes\r\n'
+expect utf16-then-bytes 0 "$UTF16_LINE" 'ok settings Title "Bytes" (line 3)' -- utf16-then-bytes
+
+ini letter-case '[UI]\r\ntitle=Other\r\n[main]\r\nImageFile=OTHER.ROM\r\n[Main]\r\nimageFILE=X.ROM\r\n'
+expect letter-case 0 "$TITLE_DEFAULT" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
+  'warning settings line 2: key "title" in [UI] matches Title only with letter case ignored: the launcher ignores it' \
+  'warning settings line 3: section [main] matches [Main] only with letter case ignored: the launcher ignores it' \
+  'warning settings line 6: key "imageFILE" in [Main] matches ImageFile only with letter case ignored: the launcher ignores it' \
+  -- letter-case
+
+ini twice '[UI]\r\nTitle=First\r\nTitle=Second\r\n[Main]\r\nBackupFile=\r\nBackupFile=B2.BAK\r\n[UI]\r\nTitle=Third\r\n'
+expect twice 0 'ok settings Title "First" (line 2)' \
+  'ok settings BackupFile "BIOS.BAK" (default: the BackupFile on line 5 is empty)' \
+  'warning settings line 3: Title appears again in [UI] (first on line 2): the launcher uses the first' \
+  'warning settings line 6: BackupFile appears again in [Main] (first on line 5): the launcher uses the first' \
+  'warning settings line 7: section [UI] appears again (first on line 1): the launcher reads only the first' \
+  -- twice
+
+ini before-header 'Title=Early\r\n; a comment\r\n\r\n[UI]\r\n'
+expect before-header 0 "$TITLE_DEFAULT" \
+  'warning settings line 1: "Title=Early" comes before any section header: the launcher never reads it' \
+  '!warning settings line 2:' '!warning settings line 3:' -- before-header
+
+# A line of 266 bytes whose second piece is a Title of its own.
+pkg long-line
+{ printf '[UI]\r\nJunk='; head -c 250 /dev/zero | tr '\0' a; printf 'Title=Piece\r\nTitle=Real\r\n'; } >long-line/KESTROM.INI
+expect long-line 0 'ok settings Title "Piece" (line 2, the piece from byte 256)' \
+  'warning settings line 2 is 266 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: "Title=Piece"' \
+  'warning settings line 3: Title appears again in [UI] (first on line 2): the launcher uses the first' -- long-line
+# A long line outside the sections the launcher reads is no concern.
+pkg long-elsewhere
+{ printf '[Other]\r\nJunk='; head -c 400 /dev/zero | tr '\0' a; printf '\r\n[UI]\r\nTitle=T\r\n'; } >long-elsewhere/KESTROM.INI
+expect long-elsewhere 0 'ok settings Title "T" (line 4)' '!warning settings line 2 is' -- long-elsewhere
+
+ini zero-and-end '[UI]\r\nTi\0tle=Z\r\nTitle=Before\x1a\r\n[Main]\r\nImageFile=NOPE.ROM\r\n'
+expect zero-and-end 0 'ok settings Title "Before" (line 3)' 'ok settings ImageFile "FLASHABL.ROM" (default)' \
+  'warning settings line 2 holds a zero byte at byte 3: the launcher ignores the rest of the line' \
+  'warning settings line 3: a 0x1A byte at byte 29 of the file ends it for the launcher: the 30 bytes after it are never read' \
+  -- zero-and-end
+ini end-mark-last '[UI]\r\nTitle=Last\r\n\x1a'
+expect end-mark-last 0 'ok settings Title "Last" (line 2)' '!warning' -- end-mark-last
+
+# The backup file is deleted after every flash: it must stay in the package.
+ini backup-climbs '[Main]\r\nBackupFile=..\\other\\BIOS.BAK\r\n'
+expect backup-climbs 1 'error settings line 2: BackupFile "..\\other\\BIOS.BAK" climbs out of the package with "..": the launcher deletes that file after every flash' \
+  -- backup-climbs
+ini backup-deep-climb '[Main]\r\nBackupFile=sub\\..\\..\\BIOS.BAK\r\n'
+expect backup-deep-climb 1 'error settings line 2: BackupFile "sub\\..\\..\\BIOS.BAK" climbs out of the package with "..": the launcher deletes that file after every flash' \
+  -- backup-deep-climb
+ini backup-drive '[Main]\r\nBackupFile=C:\\BIOS.BAK\r\n'
+expect backup-drive 1 'error settings line 2: BackupFile "C:\\BIOS.BAK" names a drive: the launcher deletes that file after every flash' \
+  -- backup-drive
+ini backup-drive-relative '[Main]\r\nBackupFile=d:BIOS.BAK\r\n'
+expect backup-drive-relative 1 'error settings line 2: BackupFile "d:BIOS.BAK" names a drive: the launcher deletes that file after every flash' \
+  -- backup-drive-relative
+ini backup-absolute '[Main]\r\nBackupFile=\\\\server\\share\\BIOS.BAK\r\n'
+expect backup-absolute 1 'error settings line 2: BackupFile "\\\\server\\share\\BIOS.BAK" is an absolute path: the launcher deletes that file after every flash' \
+  -- backup-absolute
+ini backup-inside '[Main]\r\nBackupFile=sub\\..\\OLD.BAK\r\n'
+expect backup-inside 0 'ok settings BackupFile "sub\\..\\OLD.BAK" (line 2)' '!error' '!warning' -- backup-inside
+ini backup-image '[Main]\r\nBackupFile=.\\flashabl.rom\r\n'
+expect backup-image 0 'warning settings line 2: BackupFile ".\\flashabl.rom" names the package'"'"'s image: the launcher deletes it after every flash' \
+  -- backup-image
+
+# The header's last "]" under code page 932 is the one before the
+# double-byte character 0x81 0x5D, whose trail byte is a "]" too.
+ini cp932 '[UI]\x81\x5d\r\nTitle=\x95\x5c\x8e\xa6\r\n'
+expect cp932 0 "$(printf 'ok settings Title "\x95\x5c\x8e\xa6" (line 2)')" \
+  'ok settings KESTROM.INI: 2 lines, read as code page 932' -- --code-page 932 cp932
+expect cp932-default 0 "$TITLE_DEFAULT" 'ok settings KESTROM.INI: 2 lines, read as code page 1252' \
+  'note settings line 1 holds bytes of 0x80 and above, read as code page 1252: use --code-page for a package meant for another' \
+  -- cp932
+
+# Windows matches file names whatever their letter case, and so does the
+# lookup on other hosts, with a note there.
+pkg letter-case-names
+mv letter-case-names/KESTROM.INI letter-case-names/Kestrom.ini
+mv letter-case-names/BIOSVER.EXE letter-case-names/biosver.exe
+mkdir letter-case-names/Roms; mv letter-case-names/FLASHABL.ROM letter-case-names/Roms/flashabl.rom
+printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nImageFile=ROMS\\FLASHABL.ROM\r\n' >letter-case-names/Kestrom.ini
+expect letter-case-names 0 'ok settings ImageFile "ROMS\\FLASHABL.ROM" (line 4)' \
+  'ok probe BIOSVER.EXE: a Windows program (x86)' \
+  'ok image "ROMS\\FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)' -- letter-case-names -- winkestrom
+if [ "${tool[0]}" != wine ]; then
+  expect letter-case-notes 0 'note settings KESTROM.INI found as "Kestrom.ini": Windows matches file names whatever their letter case' \
+    'note probe BIOSVER.EXE found as "biosver.exe": Windows matches file names whatever their letter case' \
+    'note image "ROMS\\FLASHABL.ROM" found as "Roms\\flashabl.rom": Windows matches file names whatever their letter case' \
+    'note flasher winkestrom.exe found as "WINKESTROM.EXE": Windows matches file names whatever their letter case' \
+    -- letter-case-names -- winkestrom
+fi
+
+# ---- probe ---------------------------------------------------------------------
+
+pkg probe-missing; rm probe-missing/BIOSVER.EXE
+expect probe-missing 1 "error probe BIOSVER.EXE is missing (only the package's own counts): $LOADING_PROBE" -- probe-missing
+pkg probe-directory; rm probe-directory/BIOSVER.EXE; mkdir probe-directory/BIOSVER.EXE
+expect probe-directory 1 "error probe BIOSVER.EXE is a directory: $LOADING_PROBE" -- probe-directory
+pkg probe-empty; : >probe-empty/BIOSVER.EXE
+expect probe-empty 1 "error probe BIOSVER.EXE is no Windows program (it has no \"MZ\" header): $LOADING_PROBE" -- probe-empty
+pkg probe-dos; printf 'MZ%062d' 0 >probe-dos/BIOSVER.EXE
+expect probe-dos 1 "error probe BIOSVER.EXE is no Windows program (its \"MZ\" header leads to no \"PE\" signature): $LOADING_PROBE" \
+  -- probe-dos
+pkg probe-arm64; cp pe/arm64 probe-arm64/BIOSVER.EXE
+expect probe-arm64 0 'ok probe BIOSVER.EXE: a Windows program (ARM64)' -- probe-arm64
+pkg probe-other-machine; cp pe/other-machine probe-other-machine/BIOSVER.EXE
+expect probe-other-machine 0 'warning probe BIOSVER.EXE: a Windows program for machine 0x01C4, none of x86, x64 and ARM64: a notebook is unlikely to start it' \
+  -- probe-other-machine
+
+# ---- image ---------------------------------------------------------------------
+
+ini image-missing '[Main]\r\nImageFile=NOPE.ROM\r\n'
+expect image-missing 1 "error image \"NOPE.ROM\" is missing: $OPEN_IMAGE" -- image-missing
+pkg image-directory; rm image-directory/FLASHABL.ROM; mkdir image-directory/FLASHABL.ROM
+printf 'xx1.07-0000-' >image-directory/FLASHABL.ROM/FLASHABL.ROM
+expect image-directory 1 "error image \"FLASHABL.ROM\" is a directory: $OPEN_IMAGE" -- image-directory
+pkg image-no-marker; printf 'no marker -0000x --0000 here' >image-no-marker/FLASHABL.ROM
+expect image-no-marker 1 "error image \"FLASHABL.ROM\" holds no version marker \"-0000-\": $NO_VERSION" -- image-no-marker
+pkg image-empty; : >image-empty/FLASHABL.ROM
+expect image-empty 1 "error image \"FLASHABL.ROM\" holds no version marker \"-0000-\": $NO_VERSION" -- image-empty
+pkg image-early; printf '%s' 'A-0000-1.07-0000-' >image-early/FLASHABL.ROM
+expect image-early 1 "error image \"FLASHABL.ROM\" has its first marker \"-0000-\" at offset 1 (0x1), with fewer than 4 bytes before it: $NO_VERSION" \
+  -- image-early
+pkg image-later; { printf 'R1.0-0000-'; head -c 70000 /dev/zero; printf 'R1.0-0000-R2.0-0000-'; } >image-later/FLASHABL.ROM
+expect image-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
+  'warning image "FLASHABL.ROM" holds a later marker at offset 70024 (0x11188) with version "R2.0": the launcher shows the first, "R1.0"' \
+  -- image-later
+# A later marker right after the first read of 64 KiB, its version before.
+pkg image-boundary; { printf 'R1.0-0000-'; head -c 65519 /dev/zero; printf 'R2.0-0000-'; } >image-boundary/FLASHABL.ROM
+expect image-boundary 0 'warning image "FLASHABL.ROM" holds a later marker at offset 65533 (0xFFFD) with version "R2.0": the launcher shows the first, "R1.0"' \
+  -- image-boundary
+# Markers may overlap: the second begins at the last hyphen of the first.
+pkg image-overlap; printf '1.07-0000-0000-' >image-overlap/FLASHABL.ROM
+expect image-overlap 0 'warning image "FLASHABL.ROM" holds a later marker at offset 9 (0x9) with version "0000": the launcher shows the first, "1.07"' \
+  -- image-overlap
+pkg image-same-later; printf 'R1.0-0000-R1.0-0000-' >image-same-later/FLASHABL.ROM
+expect image-same-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' '!warning' -- image-same-later
+pkg image-control; printf 'A\x1b\\\x00-0000-' >image-control/FLASHABL.ROM
+expect image-control 0 'ok image "FLASHABL.ROM": version "A\x1B\\", marker at offset 4 (0x4)' -- image-control
+
+# ---- flasher -------------------------------------------------------------------
+
+expect flasher-missing 1 "error flasher the flasher \"NOSUCH.EXE\" is missing from the package (one on the user's search path does not count): $LOADING_FLASHER" \
+  -- good -- 'NOSUCH.EXE /x'
+expect flasher-search-path 1 "error flasher the flasher \"notepad.exe\" is missing from the package (one on the user's search path does not count): $LOADING_FLASHER" \
+  -- good -- notepad
+expect flasher-empty 1 'error flasher the command line is empty: [-1] WinKestrom Loader v1.0\n\nOptions:\n  <filename>\tThe filename and the params of WinKestrom' \
+  -- good -- ' 	 '
+expect flasher-outside 1 "error flasher the flasher \"C:\\\\Tools\\\\FLASH.EXE\" names a drive: a package must carry its flasher, or the launcher ends with $LOADING_FLASHER" \
+  -- good -- 'C:\Tools\FLASH.EXE'
+pkg flasher-path; mkdir flasher-path/bin; mv flasher-path/WINKESTROM.EXE 'flasher-path/bin/Flash Tool.exe'
+expect flasher-path-quoted 0 'ok flasher bin\\Flash Tool.exe: a Windows program (x64)' -- flasher-path -- '"bin\Flash Tool" -x'
+expect flasher-path-blank 0 'ok flasher bin\\Flash Tool.exe: a Windows program (x64)' \
+  'note flasher the flasher'"'"'s name "bin\\Flash Tool.exe" holds blanks and no quotes: the start tries "bin\\Flash.exe" first' \
+  -- flasher-path -- 'bin\Flash Tool -x'
+pkg flasher-text; printf 'not a program\r\n' >flasher-text/WINKESTROM.EXE
+expect flasher-text 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- flasher-text
+pkg flasher-dll; cp pe/dll flasher-dll/WINKESTROM.EXE
+expect flasher-dll 1 "error flasher WINKESTROM.EXE is no Windows program (it is a DLL): $LOADING_FLASHER" -- flasher-dll
+pkg flasher-no-button; cp pe/no-button flasher-no-button/WINKESTROM.EXE
+expect flasher-no-button 0 'ok flasher WINKESTROM.EXE: a Windows program (x86)' \
+  "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
+  'note flasher the caption of dialog 100, "vesmar WINKESTROM", equals the Title, letter case aside' -- flasher-no-button
+expect flasher-no-button-strict 1 -- --strict flasher-no-button
+pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
+expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
+  'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
+  -- flasher-caption
+pkg flasher-no-dialogs; cp pe/no-dialogs flasher-no-dialogs/WINKESTROM.EXE
+expect flasher-no-dialogs 0 'note flasher WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' \
+  -- flasher-no-dialogs
+
+# ---- hostile input: a finding and an exit code, never a crash or a change --------
+
+noise() {  # noise SEED COUNT: COUNT bytes, the same for the same SEED
+  LC_ALL=C awk -v x="$1" -v n="$2" 'BEGIN {
+    for (i = 0; i < n; i++) { x = (x * 69069 + 1) % 4294967296; printf "%c", int(x / 16777216) }
+  }'
+}
+pkg ini-noise; noise 7 65536 >ini-noise/KESTROM.INI
+expect ini-noise 0 "$TITLE_DEFAULT" 'ok settings BackupFile "BIOS.BAK" (default)' -- ini-noise
+expect ini-noise-strict 1 "$TITLE_DEFAULT" -- --strict ini-noise
+# 100,000 bytes on one line, a zero byte in it: read as 393 pieces.
+pkg ini-long; { printf '[UI]\r\nJunk='; head -c 99995 /dev/zero | tr '\0' b | sed 's/^bbbbb/bb\x00bb/'
+  printf '\r\nTitle=After\r\n'; } >ini-long/KESTROM.INI
+expect ini-long 0 'ok settings Title "After" (line 3)' \
+  'warning settings line 2 is 100000 bytes long: the launcher reads it as 393 lines of at most 255 bytes; the second starts at byte 256: "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb..."' \
+  'warning settings line 2 holds a zero byte at byte 8: the launcher ignores the rest of that 255-byte piece of it' -- ini-long
+pkg ini-many; for i in $(seq 9); do printf '[ui]\r\n'; done >ini-many/KESTROM.INI
+expect ini-many 0 'warning settings line 5: section [ui] matches [UI] only with letter case ignored: the launcher ignores it' \
+  '!warning settings line 6:' \
+  'warning settings 4 more sections named with other letter case' -- ini-many
+for hostile in loop rsrc-past-end many-entries data-past-end long-dialog no-pe cut-headers cut-data; do
+  pkg "pe-$hostile"; cp "pe/$hostile" "pe-$hostile/WINKESTROM.EXE"
+done
+expect pe-loop 0 'warning flasher the resources of WINKESTROM.EXE cannot be read (a directory leads back to one already read): its dialogs are not checked' \
+  -- pe-loop
+expect pe-rsrc-past-end 0 "warning flasher the resources of WINKESTROM.EXE cannot be read (an entry lies outside the file's sections or past its end): its dialogs are not checked" \
+  -- pe-rsrc-past-end
+expect pe-many-entries 0 "warning flasher the resources of WINKESTROM.EXE cannot be read (an entry lies outside the file's sections or past its end): its dialogs are not checked" \
+  -- pe-many-entries
+expect pe-data-past-end 0 "warning flasher dialog 100 of WINKESTROM.EXE cannot be read: its data lies outside the file's sections or past its end" \
+  "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101 (as far as they can be read): the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
+  -- pe-data-past-end
+expect pe-long-dialog 0 'warning flasher dialog 100 of WINKESTROM.EXE is cut off: 2 controls read' \
+  'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' -- pe-long-dialog
+expect pe-no-pe 1 "error flasher WINKESTROM.EXE is no Windows program (its \"MZ\" header leads to no \"PE\" signature): $LOADING_FLASHER" -- pe-no-pe
+expect pe-cut-headers 1 "error flasher WINKESTROM.EXE is no Windows program (its headers are cut off): $LOADING_FLASHER" -- pe-cut-headers
+expect pe-cut-data 0 'warning flasher WINKESTROM.EXE looks cut off: its sections reach past the end of the file' -- pe-cut-data
+pkg pe-noise; noise 13 4096 >pe-noise/WINKESTROM.EXE; { printf 'MZ'; noise 17 4094; } >pe-noise/BIOSVER.EXE
+expect pe-noise 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- pe-noise
+
+# ---- a dialog program of the resource compiler --------------------------------------
+
+if [ -n "${KST_DIALOG_PROGRAM:-}" ]; then
+  pkg rc-dialogs; cp "$KST_DIALOG_PROGRAM" rc-dialogs/WINKESTROM.EXE
+  expect rc-dialogs 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
+    'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' -- rc-dialogs
+fi
+
+# ---- usage ---------------------------------------------------------------------
+
+expect usage-option 2 -- --frobnicate good
+expect usage-not-directory 2 -- good/KESTROM.INI
+expect usage-missing-directory 2 -- nowhere
+expect usage-two-directories 2 -- good ini-missing
+expect usage-code-page 2 -- --code-page 437 good
+expect usage-code-page-text 2 -- --code-page=nine good
+expect usage-two-arguments 2 -- good -- WINKESTROM.EXE -x
+expect usage-no-argument 2 -- good --
+
+[ "$failures" = 0 ] || { echo "kstcheck: $failures of $cases failed"; exit 1; }
+echo "kstcheck: all $cases passed"
