@@ -27,7 +27,7 @@ if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; th
   KST_LAUNCHER=build/win32/src/KSTGATE.exe KST_PLANTED_DLL=build/win32/tools/planted-dll/uxtheme.dll \
     bash tests/e2e/e2e.sh build/win64
   echo "== end-to-end tests (Wine): 32-bit launcher, 32-bit flasher and probe"
-  bash tests/e2e/e2e.sh build/win32 full_success kstscan_windows
+  bash tests/e2e/e2e.sh build/win32 full_success kstscan_windows kstcheck_windows
 else
   echo "== end-to-end tests (Wine): 32-bit launcher: SKIPPED"
   echo "   this machine runs no 32-bit programs (its kernel has no 32-bit emulation, or Wine's"
