@@ -4,15 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fuzzutil.h"
 #include "pefile.h"
-
-#define PE_CHECK(cond)                                                            \
-    do {                                                                          \
-        if (!(cond)) {                                                            \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            __builtin_trap();                                                     \
-        }                                                                         \
-    } while (0)
 
 struct MEMORYFILE {
     const uint8_t* pData;
@@ -24,7 +17,7 @@ static bool ReadMemory(void* pContext, uint64_t qwOffset, void* pBuffer, size_t 
 {
     MEMORYFILE* pFile = (MEMORYFILE*)pContext;
     // The reader checks every offset itself before it reads.
-    PE_CHECK(qwOffset <= pFile->nSize && nSize <= pFile->nSize - qwOffset);
+    FUZZ_CHECK(qwOffset <= pFile->nSize && nSize <= pFile->nSize - qwOffset);
     pFile->nReads++;
     if (nSize)
         memcpy(pBuffer, pFile->pData + qwOffset, nSize);
@@ -45,29 +38,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     MEMORYFILE file = {pData, nSize, 0};
     ReadPeInfo(ReadMemory, &file, nSize, &s_first);
 
-    PE_CHECK(s_first.nDialogsKept <= PE_MAX_DIALOGS);
-    PE_CHECK(s_first.nDialogsKept <= s_first.nDialogs);
-    PE_CHECK(s_first.nDialogs <= PE_MAX_RESOURCE_ENTRIES);
+    FUZZ_CHECK(s_first.nDialogsKept <= PE_MAX_DIALOGS);
+    FUZZ_CHECK(s_first.nDialogsKept <= s_first.nDialogs);
+    FUZZ_CHECK(s_first.nDialogs <= PE_MAX_RESOURCE_ENTRIES);
     if (s_first.nKind != PE_PROGRAM)
-        PE_CHECK(s_first.nDialogs == 0 && s_first.nResources == PE_RES_NONE);
+        FUZZ_CHECK(s_first.nDialogs == 0 && s_first.nResources == PE_RES_NONE);
     if (s_first.nResources == PE_RES_NONE)
-        PE_CHECK(s_first.nDialogs == 0);
+        FUZZ_CHECK(s_first.nDialogs == 0);
     for (uint32_t i = 0; i < s_first.nDialogsKept; i++) {
         const PEDIALOG& dialog = s_first.aDialogs[i];
-        PE_CHECK(Terminated(dialog.szCaption, PE_MAX_CAPTION));
-        PE_CHECK(Terminated(dialog.szName, PE_MAX_NAME));
-        PE_CHECK(dialog.nControls <= 0xFFFF);
-        PE_CHECK(!dialog.bHasFlashButton || dialog.nControls > 0);
+        FUZZ_CHECK(Terminated(dialog.szCaption, PE_MAX_CAPTION));
+        FUZZ_CHECK(Terminated(dialog.szName, PE_MAX_NAME));
+        FUZZ_CHECK(dialog.nControls <= 0xFFFF);
+        FUZZ_CHECK(!dialog.bHasFlashButton || dialog.nControls > 0);
         if (dialog.bUnreadable)
-            PE_CHECK(dialog.nControls == 0 && !dialog.szCaption[0]);
+            FUZZ_CHECK(dialog.nControls == 0 && !dialog.szCaption[0]);
     }
     // A bounded walk: the headers, every section header, and at most a
     // few reads per resource entry.
     size_t nSectionReads = nSize / 40 + 1;
-    PE_CHECK(file.nReads <= 8 + nSectionReads + 4 * (size_t)PE_MAX_RESOURCE_ENTRIES + 4 * PE_MAX_DIRECTORIES);
+    FUZZ_CHECK(file.nReads <= 8 + nSectionReads + 4 * (size_t)PE_MAX_RESOURCE_ENTRIES + 4 * PE_MAX_DIRECTORIES);
 
     MEMORYFILE again = {pData, nSize, 0};
     ReadPeInfo(ReadMemory, &again, nSize, &s_second);
-    PE_CHECK(memcmp(&s_first, &s_second, sizeof s_first) == 0);
+    FUZZ_CHECK(memcmp(&s_first, &s_second, sizeof s_first) == 0);
     return 0;
 }
