@@ -75,20 +75,18 @@ TEST_F(HookTest, CutsOfALineAreTheReaders)
     UseCodePage(932);
     EXPECT_EQ(Section("[UI]\x81]\n"), "UI");
 
-    memset(szWork, 0, sizeof szWork);
-    memset(szKey, 0, sizeof szKey);
-    memset(szValue, 0, sizeof szValue);
-    strcpy(szWork, " Title = a = b \n");
-    CutKeyValue(szWork, szKey, szValue);
-    EXPECT_STREQ(szKey, "Title");
-    EXPECT_STREQ(szValue, "a = b");
-    memset(szWork, 0, sizeof szWork);
-    memset(szKey, 0, sizeof szKey);
-    memset(szValue, 0, sizeof szValue);
-    strcpy(szWork, "Title\n");
-    CutKeyValue(szWork, szKey, szValue);
-    EXPECT_STREQ(szKey, "Title");
-    EXPECT_STREQ(szValue, "");
+    auto KeyValue = [&](const char* lpLine) {
+        memset(szWork, 0, sizeof szWork);
+        memset(szKey, 0, sizeof szKey);
+        memset(szValue, 0, sizeof szValue);
+        strcpy(szWork, lpLine);
+        CutKeyValue(szWork, szKey, szValue);
+        return std::string(szKey) + "|" + szValue;
+    };
+    EXPECT_EQ(KeyValue(" Title = a = b \n"), "Title|a = b");
+    // Without "=" the line's last byte goes, whatever it is.
+    EXPECT_EQ(KeyValue("Title\n"), "Title|");
+    EXPECT_EQ(KeyValue("TitleX"), "Title|");
 }
 
 TEST_F(HookTest, SettingsFromAFileOfAnotherName)
