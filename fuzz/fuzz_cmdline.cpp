@@ -1,10 +1,10 @@
 // Fuzzes the two cuts made of the launcher's start-up strings: the command
 // tail after the launcher's own name (GetCommandTail), and the directory of
-// the launcher's own file (SetWorkDirToExeDir).
+// the launcher's own file (SetWorkDirToExeDir), which comes in UTF-16.
 //
 // Input: byte 0 picks the code page; the rest up to the first zero byte is
-// the command line, the rest after it the module file name (without a zero
-// byte the command line is also the module name).
+// the command line, the bytes after it the module file name in UTF-16 (see
+// below; without a zero byte the command line is also the module name).
 #include "fuzzutil.h"
 #include "launch/loader.h"
 
@@ -54,36 +54,30 @@ static void CheckTail(const std::string& strLine, const RefLeadTable& lead)
     free(lpLine);
 }
 
-static void CheckWorkDir(const std::string& strModule, const RefLeadTable& lead)
+static void CheckWorkDir(const std::u16string& strModule)
 {
-    FakeSetModuleFileName(strModule.c_str());
-    SetWorkDirToExeDir();
-    std::vector<std::string> calls = FakeLogLines("SetCurrentDirectoryA");
+    FakeSetModuleFileNameW(strModule);
+    BOOL bChanged = SetWorkDirToExeDir();
+    std::vector<std::string> calls = FakeLogLines("SetCurrentDirectoryW");
+    FUZZ_CHECK(calls.size() == (bChanged ? 1u : 0u));
     if (strModule.empty() || strModule.size() > 16000) {
-        // No name, no change; a name longer than any the launcher asks for
-        // (tens of kilobytes) keeps the current directory too.
-        FUZZ_CHECK(strModule.size() > 16000 || calls.empty());
+        // No name, or one longer than the launcher reads (tens of
+        // kilobytes): the launcher stops without a directory.
+        FUZZ_CHECK(strModule.size() > 16000 || !bChanged);
         return;
     }
-    FUZZ_CHECK(calls.size() == 1);
-    std::string strDir = FakeCurrentDirectory();
+    FUZZ_CHECK(bChanged);
 
-    // The cut is at the last backslash that begins a character, or nowhere;
-    // a file at the root keeps the backslash ("C:\", "\").
-    std::vector<bool> starts = CharStarts(strModule, lead);
-    size_t nCut = std::string::npos;
-    for (size_t i = 0; i < strModule.size(); i++)
-        if (starts[i] && strModule[i] == '\\')
-            nCut = i;
-    std::string strExpected = strModule;
-    if (nCut != std::string::npos) {
-        bool bRoot = nCut == 0 || (nCut == 2 && strModule[1] == ':');
+    // The cut is at the last backslash, which in UTF-16 is never part of
+    // another character, or nowhere; a file at the root keeps the
+    // backslash ("C:\", "\").
+    size_t nCut = strModule.rfind(u'\\');
+    std::u16string strExpected = strModule;
+    if (nCut != std::u16string::npos) {
+        bool bRoot = nCut == 0 || (nCut == 2 && strModule[1] == u':');
         strExpected = strModule.substr(0, bRoot ? nCut + 1 : nCut);
     }
-    FUZZ_CHECK(strDir == strExpected);
-    FUZZ_CHECK(strModule.compare(0, strDir.size(), strDir) == 0);
-    // Never cut in the middle of a character.
-    FUZZ_CHECK(starts[strDir.size()]);
+    FUZZ_CHECK(FakeCurrentDirectoryW() == strExpected);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
@@ -94,9 +88,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::string strRest((const char*)pData + 1, nSize - 1);
     size_t nZero = strRest.find('\0');
     std::string strLine = strRest.substr(0, nZero);
-    std::string strModule = nZero == std::string::npos ? strLine : strRest.substr(nZero + 1);
-    strModule = strModule.substr(0, strModule.find('\0'));
+    // The module name in UTF-16 units: the bytes after the zero byte in
+    // pairs (low byte first), up to a zero unit; without a zero byte, the
+    // command line's bytes one unit each.
+    std::u16string strModule;
+    if (nZero == std::string::npos) {
+        for (char c : strLine)
+            strModule.push_back((char16_t)(BYTE)c);
+    } else {
+        for (size_t i = nZero + 1; i + 1 < strRest.size(); i += 2) {
+            char16_t c = (char16_t)((BYTE)strRest[i] | ((BYTE)strRest[i + 1] << 8));
+            if (!c)
+                break;
+            strModule.push_back(c);
+        }
+    }
     CheckTail(strLine, FuzzLeadTable(pData[0]));
-    CheckWorkDir(strModule, FuzzLeadTable(pData[0]));
+    CheckWorkDir(strModule);
     return 0;
 }

@@ -1,6 +1,9 @@
 // The flasher takeover: start the flasher, find its dialog, press its Flash
 // BIOS button with the dialog showing a busy caption and its controls locked,
 // give the dialog back, wait for the flasher's end and remove its leftovers.
+// The launcher acts here for the user at that dialog, so it does only what
+// that user could: it touches only windows of the process it started, and
+// presses the button only while the flasher lets it be pressed.
 #include "flasher/flasher.h"
 
 #include <cstdlib>
@@ -8,6 +11,7 @@
 
 #include "launch/loader.h"
 #include "launch/results.h"
+#include "settings/pathrule.h"
 
 HWND g_hFlasherWnd = NULL;
 char g_szFlasherTitle[FLASHER_TITLE_SIZE];
@@ -35,14 +39,33 @@ static BOOL StartFlasher(LPCSTR lpCmdLine, PROCESS_INFORMATION* lpProcessInfo)
     return bStarted;
 }
 
+// The first top-level window of class lpClass and caption lpCaption (both
+// letter case aside) that belongs to process dwProcessId, or NULL: windows
+// of that name made by any other program are passed over. One call is one
+// search, a walk over the matching windows in the system's order; the walk
+// is bounded in case windows come and go under it.
+static HWND FindProcessWindow(LPCSTR lpClass, LPCSTR lpCaption, DWORD dwProcessId)
+{
+    HWND hWnd = NULL;
+    for (int nSeen = 0; nSeen < FLASHER_WALK_LIMIT; nSeen++) {
+        hWnd = FindWindowExA(NULL, hWnd, lpClass, lpCaption);
+        if (!hWnd)
+            return NULL;
+        DWORD dwOwner = 0;
+        if (GetWindowThreadProcessId(hWnd, &dwOwner) && dwOwner == dwProcessId)
+            return hWnd;
+    }
+    return NULL;
+}
+
 // Searches for the flasher's dialog until it is found or the searches are
 // used up; every search is followed by a short pause, none precedes the
 // first. Leaves the result in g_hFlasherWnd.
-static void FindFlasherWindow()
+static void FindFlasherWindow(DWORD dwProcessId)
 {
     int nCount = 0;
     while (!g_hFlasherWnd) {
-        g_hFlasherWnd = FindWindowA(FLASHER_WINDOW_CLASS, LoaderSettings.Title);
+        g_hFlasherWnd = FindProcessWindow(FLASHER_WINDOW_CLASS, LoaderSettings.Title, dwProcessId);
         Sleep(FLASHER_SEARCH_PAUSE_MS);
         nCount++;
         if (nCount > FLASHER_SEARCH_LIMIT)
@@ -50,11 +73,30 @@ static void FindFlasherWindow()
     }
 }
 
-static BOOL FlashButtonPresent()
+// The Flash BIOS button: control 101 of the dialog, or else a top-level
+// button of that caption made by the flasher. *phControl receives control
+// 101, NULL when the fallback was taken.
+static BOOL FindFlashButton(DWORD dwProcessId, HWND* phControl)
 {
-    if (GetDlgItem(g_hFlasherWnd, IDC_FLASH_BIOS))
+    *phControl = GetDlgItem(g_hFlasherWnd, IDC_FLASH_BIOS);
+    if (*phControl)
         return TRUE;
-    return FindWindowA(FLASH_BUTTON_CLASS, FLASH_BUTTON_CAPTION) != NULL;
+    return FindProcessWindow(FLASH_BUTTON_CLASS, FLASH_BUTTON_CAPTION, dwProcessId) != NULL;
+}
+
+// A user can press control 101 only while both it and its dialog are
+// enabled (a flasher showing a box of its own has its dialog disabled).
+// Checks that at once and then after every pause, at most as many times as
+// the window is searched for: about five seconds.
+static BOOL WaitUntilPressable(HWND hControl)
+{
+    for (int nCount = 1;; nCount++) {
+        if (IsWindowEnabled(hControl) && IsWindowEnabled(g_hFlasherWnd))
+            return TRUE;
+        if (nCount > FLASHER_SEARCH_LIMIT)
+            return FALSE;
+        Sleep(FLASHER_SEARCH_PAUSE_MS);
+    }
 }
 
 static void CloseFlasherHandles(PROCESS_INFORMATION* lpProcessInfo)
@@ -88,13 +130,14 @@ int RunFlasher(LPCSTR lpCmdLine)
 
     // From here on a failure leaves the flasher running as it is: only the
     // launcher's handles to it are given up.
-    FindFlasherWindow();
+    FindFlasherWindow(processInfo.dwProcessId);
     if (!g_hFlasherWnd) {
         CloseFlasherHandles(&processInfo);
         return RC_FLASHER_WINDOW;
     }
     ShowWindow(g_hFlasherWnd, SW_SHOW);
-    if (!FlashButtonPresent()) {
+    HWND hControl = NULL;
+    if (!FindFlashButton(processInfo.dwProcessId, &hControl) || (hControl && !WaitUntilPressable(hControl))) {
         CloseFlasherHandles(&processInfo);
         return RC_FLASH_BUTTON;
     }
@@ -109,7 +152,10 @@ int RunFlasher(LPCSTR lpCmdLine)
     WaitForFlasher(processInfo.hProcess);
     CloseFlasherHandles(&processInfo);
 
-    DeleteFileA(LoaderSettings.BackupFile);
+    // A backup file named outside the launcher's folder is not the
+    // flasher's leftover to remove: it stays where it is.
+    if (IsNameInsideFolder(LoaderSettings.BackupFile))
+        DeleteFileA(LoaderSettings.BackupFile);
     DeleteFileA(FLASHER_LEFTOVER_FILE);
     return RC_SUCCESS;
 }

@@ -14,9 +14,13 @@
 #define SWITCHED_EDIT_CLASS "Edit"
 
 // The window is searched at most FLASHER_SEARCH_LIMIT + 1 times, each search
-// followed by a pause of FLASHER_SEARCH_PAUSE_MS: about five seconds.
+// followed by a pause of FLASHER_SEARCH_PAUSE_MS: about five seconds. A
+// disabled Flash BIOS button (or dialog) is checked as often.
 #define FLASHER_SEARCH_LIMIT 500
 #define FLASHER_SEARCH_PAUSE_MS 10
+// Windows of the flasher's class and caption looked at in one search, the
+// flasher's own among them.
+#define FLASHER_WALK_LIMIT 4096
 #define FLASHER_EXIT_POLL_MS 100
 
 #define FLASHER_TITLE_SIZE 520
@@ -24,8 +28,10 @@
 
 // Starts the flasher with lpCmdLine as its whole command line, presses its
 // Flash BIOS button with its window taken over, waits for its end and
-// deletes its leftovers. 0, RC_FLASHER_START, RC_FLASHER_WINDOW or
-// RC_FLASH_BUTTON; on the last two the flasher is left running.
+// deletes its leftovers. Only windows of the started process count, and
+// control 101 is pressed only once it and its dialog are enabled. 0,
+// RC_FLASHER_START, RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, or one
+// that stayed disabled); on the last two the flasher is left running.
 int RunFlasher(LPCSTR lpCmdLine);
 
 // Keeps the flasher window's caption in g_szFlasherTitle.

@@ -16,7 +16,8 @@ LOADERSETTINGS LoaderSettings = {"Vesmar WinKestrom", "BIOS.BAK", "FLASHABL.ROM"
 // the process ends.
 static HANDLE g_hGuardMutex = NULL;
 
-// The longest module path asked for; longer ones keep the current directory.
+// The longest module path asked for, in UTF-16 units; a longer one cannot
+// be read, and the launcher stops.
 #define MODULE_PATH_LIMIT 32768
 
 void ResetSettings()
@@ -79,19 +80,20 @@ LPCSTR GetCommandTail(LPCSTR lpCommandLine)
     return p;
 }
 
-void SetWorkDirToExeDir()
+BOOL SetWorkDirToExeDir()
 {
     // The launcher's own file, whatever its parent passed as the first
-    // token of the command line.
-    LPSTR lpPath = NULL;
+    // token of the command line. Asked for in UTF-16, so that a folder
+    // named in letters the ANSI code page lacks is still found.
+    LPWSTR lpPath = NULL;
     for (DWORD dwCapacity = MAX_PATH; dwCapacity <= MODULE_PATH_LIMIT; dwCapacity *= 2) {
-        lpPath = (LPSTR)calloc(dwCapacity + 1, 1);
+        lpPath = (LPWSTR)calloc(dwCapacity + 1, sizeof(WCHAR));
         if (!lpPath)
-            return;
-        DWORD dwLength = GetModuleFileNameA(NULL, lpPath, dwCapacity);
+            return FALSE;
+        DWORD dwLength = GetModuleFileNameW(NULL, lpPath, dwCapacity);
         if (dwLength == 0) {
             free(lpPath);
-            return;
+            return FALSE;
         }
         if (dwLength < dwCapacity)
             break;
@@ -99,17 +101,22 @@ void SetWorkDirToExeDir()
         lpPath = NULL;
     }
     if (!lpPath)
-        return;
+        return FALSE;
 
-    LPSTR lpSlash = (LPSTR)FindLastCharAcp(lpPath, '\\');
+    // A backslash is never part of another UTF-16 character.
+    LPWSTR lpSlash = NULL;
+    for (LPWSTR p = lpPath; *p; p++)
+        if (*p == '\\')
+            lpSlash = p;
     if (lpSlash) {
         // A file in a drive's root keeps the root, not the drive's own
         // current directory that "C:" alone would mean.
         BOOL bRoot = lpSlash == lpPath || (lpSlash == lpPath + 2 && lpPath[1] == ':');
         lpSlash[bRoot ? 1 : 0] = 0;
     }
-    SetCurrentDirectoryA(lpPath);
+    BOOL bChanged = SetCurrentDirectoryW(lpPath);
     free(lpPath);
+    return bChanged;
 }
 
 static BOOL SettingsFilePresent()
@@ -133,9 +140,9 @@ int RunLauncher(LPCSTR lpCmdLine)
         return RC_HELP;
     }
 
-    SetWorkDirToExeDir();
-
-    if (!SettingsFilePresent()) {
+    // Anywhere else, the settings, the probe and the image could be another
+    // package's, while the flasher would come from the launcher's folder.
+    if (!SetWorkDirToExeDir() || !SettingsFilePresent()) {
         ShowResultMessage(STAGE_SETTINGS, RC_NOT_FOUND);
         return RC_NOT_FOUND;
     }

@@ -39,8 +39,11 @@ void RestrictDllSearch();
 // bytes after it.
 LPCSTR GetCommandTail(LPCSTR lpCommandLine);
 
-// Makes the directory of the launcher's own file the current directory.
-void SetWorkDirToExeDir();
+// Makes the directory of the launcher's own file the current directory;
+// FALSE when its path cannot be read or the directory cannot be made
+// current (a path too long for the system's current directory, a folder
+// removed meanwhile).
+BOOL SetWorkDirToExeDir();
 
 // The whole sequence for a given tail; returns the result code.
 int RunLauncher(LPCSTR lpCmdLine);

@@ -21,6 +21,14 @@ struct Window {
     BOOL bEnabled;
     BOOL bVisible;
     int nAppearAtSearch;
+    DWORD dwProcessId;  // FAKE_LATEST_PROCESS: the one started last
+};
+
+struct EnableChange {
+    HWND hWnd;
+    DWORD dwAtMs;
+    BOOL bEnabled;
+    bool bDone;
 };
 
 struct Process {
@@ -40,8 +48,9 @@ struct Power {
 struct State {
     std::vector<std::string> log;
     std::string strCommandLine;
-    std::string strModule;
-    std::string strCurrentDirectory;
+    std::u16string strModule;
+    std::u16string strCurrentDirectory;
+    bool bCurrentDirectoryFails = false;
     UINT uAcp = 1252;
     UINT uMaxCharSize = 0;
     std::vector<BYTE> leadRanges;
@@ -59,6 +68,7 @@ struct State {
     std::vector<FakeProcessCall> calls;
     std::vector<Process> processes;
     std::vector<Window> windows;
+    std::vector<EnableChange> enableChanges;
     int nFindCount = 0;
     std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnSend;
 };
@@ -104,6 +114,80 @@ bool WindowExists(HWND hWnd)
     if (pWindow->hParent)
         return WindowExists(pWindow->hParent);
     return g_state.nFindCount >= pWindow->nAppearAtSearch;
+}
+
+// The process id of a window: its top-level window's owner.
+DWORD WindowProcessId(HWND hWnd)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    while (pWindow && pWindow->hParent)
+        pWindow = FindWindowRecord(pWindow->hParent);
+    if (!pWindow)
+        return 0;
+    if (pWindow->dwProcessId != FAKE_LATEST_PROCESS)
+        return pWindow->dwProcessId;
+    return g_state.processes.empty() ? 0 : (DWORD)(100 + g_state.processes.size() - 1);
+}
+
+// The flasher's own changes of its controls that are due by now.
+void ApplyEnableChanges()
+{
+    for (EnableChange& change : g_state.enableChanges) {
+        Window* pWindow = FindWindowRecord(change.hWnd);
+        if (change.bDone || !pWindow || g_state.dwClock < change.dwAtMs)
+            continue;
+        pWindow->bEnabled = change.bEnabled;
+        change.bDone = true;
+    }
+}
+
+std::u16string Utf8ToUtf16(const char* lpText)
+{
+    std::u16string strOut;
+    const unsigned char* p = (const unsigned char*)lpText;
+    while (*p) {
+        unsigned long c = *p++;
+        int nMore = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (nMore)
+            c &= 0x3Fu >> nMore;
+        for (; nMore > 0 && (*p & 0xC0) == 0x80; nMore--)
+            c = (c << 6) | (*p++ & 0x3F);
+        if (c >= 0x10000) {
+            strOut.push_back((char16_t)(0xD800 + ((c - 0x10000) >> 10)));
+            strOut.push_back((char16_t)(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            strOut.push_back((char16_t)c);
+        }
+    }
+    return strOut;
+}
+
+// UTF-8; a lone surrogate is encoded like any other unit.
+std::string Utf16ToUtf8(const std::u16string& strText)
+{
+    std::string strOut;
+    for (size_t i = 0; i < strText.size(); i++) {
+        unsigned long c = strText[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < strText.size() && strText[i + 1] >= 0xDC00 &&
+            strText[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (strText[++i] - 0xDC00);
+        if (c < 0x80) {
+            strOut.push_back((char)c);
+        } else if (c < 0x800) {
+            strOut.push_back((char)(0xC0 | (c >> 6)));
+            strOut.push_back((char)(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            strOut.push_back((char)(0xE0 | (c >> 12)));
+            strOut.push_back((char)(0x80 | ((c >> 6) & 0x3F)));
+            strOut.push_back((char)(0x80 | (c & 0x3F)));
+        } else {
+            strOut.push_back((char)(0xF0 | (c >> 18)));
+            strOut.push_back((char)(0x80 | ((c >> 12) & 0x3F)));
+            strOut.push_back((char)(0x80 | ((c >> 6) & 0x3F)));
+            strOut.push_back((char)(0x80 | (c & 0x3F)));
+        }
+    }
+    return strOut;
 }
 
 Process* FindProcess(HANDLE hProcess, bool* pbThread)
@@ -198,14 +282,29 @@ void FakeSetCommandLine(const char* lpCommandLine)
     snprintf(g_szCommandLine, sizeof g_szCommandLine, "%s", lpCommandLine);
 }
 
-void FakeSetModuleFileName(const char* lpFileName)
+void FakeSetModuleFileName(const char* lpUtf8FileName)
 {
-    g_state.strModule = lpFileName;
+    g_state.strModule = Utf8ToUtf16(lpUtf8FileName);
+}
+
+void FakeSetModuleFileNameW(const std::u16string& strFileName)
+{
+    g_state.strModule = strFileName;
 }
 
 std::string FakeCurrentDirectory()
 {
+    return Utf16ToUtf8(g_state.strCurrentDirectory);
+}
+
+std::u16string FakeCurrentDirectoryW()
+{
     return g_state.strCurrentDirectory;
+}
+
+void FakeFailSetCurrentDirectory()
+{
+    g_state.bCurrentDirectoryFails = true;
 }
 
 void FakeSetCodePage(UINT uAcp, UINT uMaxCharSize, const BYTE* lpLeadRanges)
@@ -285,7 +384,7 @@ int FakeOpenHandles()
 }
 
 HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int nId,
-                   BOOL bEnabled, BOOL bVisible, int nAppearAtSearch)
+                   BOOL bEnabled, BOOL bVisible, int nAppearAtSearch, DWORD dwProcessId)
 {
     Window window;
     window.strClass = lpClass;
@@ -295,8 +394,14 @@ HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int
     window.bEnabled = bEnabled;
     window.bVisible = bVisible;
     window.nAppearAtSearch = nAppearAtSearch;
+    window.dwProcessId = dwProcessId;
     g_state.windows.push_back(window);
     return (HWND)(uintptr_t)g_state.windows.size();
+}
+
+void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled)
+{
+    g_state.enableChanges.push_back(EnableChange{hWnd, dwAtMs, bEnabled, false});
 }
 
 std::string FakeWindowText(HWND hWnd)
@@ -307,6 +412,7 @@ std::string FakeWindowText(HWND hWnd)
 
 BOOL FakeWindowEnabled(HWND hWnd)
 {
+    ApplyEnableChanges();
     Window* pWindow = FindWindowRecord(hWnd);
     return pWindow ? pWindow->bEnabled : FALSE;
 }
@@ -424,11 +530,16 @@ DWORD GetLastError()
     return g_state.dwLastError;
 }
 
-BOOL SetCurrentDirectoryA(LPCSTR lpPathName)
+BOOL SetCurrentDirectoryW(LPCWSTR lpPathName)
 {
-    NoteCall("SetCurrentDirectoryA");
-    Log(std::string("SetCurrentDirectoryA ") + (lpPathName ? lpPathName : "(null)"));
-    g_state.strCurrentDirectory = lpPathName ? lpPathName : "";
+    NoteCall("SetCurrentDirectoryW");
+    std::u16string strPath = lpPathName ? lpPathName : u"";
+    Log("SetCurrentDirectoryW " + (lpPathName ? Utf16ToUtf8(strPath) : std::string("(null)")));
+    if (!lpPathName || g_state.bCurrentDirectoryFails) {
+        g_state.dwLastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    g_state.strCurrentDirectory = strPath;
     return TRUE;
 }
 
@@ -444,19 +555,20 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
     return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0x80u;
 }
 
-DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
+DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 {
-    NoteCall("GetModuleFileNameA");
+    NoteCall("GetModuleFileNameW");
     (void)hModule;
     if (!lpFilename || nSize == 0)
         return 0;
+    // A cut-off name fills the buffer, terminated, and returns its size.
     DWORD dwLength = (DWORD)g_state.strModule.size();
     if (dwLength >= nSize) {
-        memcpy(lpFilename, g_state.strModule.data(), nSize - 1);
+        memcpy(lpFilename, g_state.strModule.data(), (nSize - 1) * sizeof(WCHAR));
         lpFilename[nSize - 1] = 0;
         return nSize;
     }
-    memcpy(lpFilename, g_state.strModule.c_str(), dwLength + 1);
+    memcpy(lpFilename, g_state.strModule.c_str(), (dwLength + 1) * sizeof(WCHAR));
     return dwLength;
 }
 
@@ -669,25 +781,55 @@ int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
     return nLength > 1024 ? 1024 : nLength;
 }
 
-HWND FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
+HWND FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass, LPCSTR lpszWindow)
 {
-    NoteCall("FindWindowA");
-    g_state.nFindCount++;
+    NoteCall("FindWindowExA");
+    // Top-level windows in the order they were made; a walk goes on after
+    // hWndChildAfter, and one that starts afresh is a search of its own.
+    if (!hWndChildAfter)
+        g_state.nFindCount++;
+    size_t nFrom = 0;
+    bool bValid = !hWndParent;
+    if (hWndChildAfter) {
+        Window* pAfter = FindWindowRecord(hWndChildAfter);
+        bValid = bValid && pAfter && !pAfter->hParent && WindowExists(hWndChildAfter);
+        nFrom = (uintptr_t)hWndChildAfter;
+    }
     HWND hFound = NULL;
-    for (size_t i = 0; i < g_state.windows.size() && !hFound; i++) {
+    for (size_t i = nFrom; bValid && i < g_state.windows.size() && !hFound; i++) {
         const Window& window = g_state.windows[i];
         HWND hWnd = (HWND)(uintptr_t)(i + 1);
         if (window.hParent || !WindowExists(hWnd))
             continue;
-        if (lpClassName && !EqualNoCase(window.strClass, lpClassName))
+        if (lpszClass && !EqualNoCase(window.strClass, lpszClass))
             continue;
-        if (lpWindowName && !EqualNoCase(window.strText, lpWindowName))
+        if (lpszWindow && !EqualNoCase(window.strText, lpszWindow))
             continue;
         hFound = hWnd;
     }
-    Log(std::string("FindWindowA ") + (lpClassName ? lpClassName : "(null)") + "|" +
-        (lpWindowName ? lpWindowName : "(null)") + " -> " + HandleText(hFound));
+    Log("FindWindowExA " + HandleText(hWndChildAfter) + " " + (lpszClass ? lpszClass : "(null)") + "|" +
+        (lpszWindow ? lpszWindow : "(null)") + " -> " + HandleText(hFound));
     return hFound;
+}
+
+DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId)
+{
+    NoteCall("GetWindowThreadProcessId");
+    DWORD dwProcessId = WindowExists(hWnd) ? WindowProcessId(hWnd) : 0;
+    if (lpdwProcessId)
+        *lpdwProcessId = dwProcessId;
+    Log("GetWindowThreadProcessId " + HandleText(hWnd) + " -> " + std::to_string(dwProcessId));
+    return dwProcessId ? dwProcessId + 1000 : 0;
+}
+
+BOOL IsWindowEnabled(HWND hWnd)
+{
+    NoteCall("IsWindowEnabled");
+    ApplyEnableChanges();
+    Window* pWindow = FindWindowRecord(hWnd);
+    BOOL bEnabled = pWindow && WindowExists(hWnd) && pWindow->bEnabled;
+    Log("IsWindowEnabled " + HandleText(hWnd) + " -> " + std::to_string(bEnabled ? 1 : 0));
+    return bEnabled;
 }
 
 BOOL ShowWindow(HWND hWnd, int nCmdShow)
@@ -762,6 +904,7 @@ int GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
 BOOL EnableWindow(HWND hWnd, BOOL bEnable)
 {
     NoteCall("EnableWindow");
+    ApplyEnableChanges();
     Log("EnableWindow " + HandleText(hWnd) + " " + std::to_string(bEnable ? 1 : 0));
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
@@ -776,6 +919,7 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     NoteCall("SendMessageA");
     Log("SendMessageA " + HandleText(hWnd) + " " + std::to_string(Msg) + " " +
         std::to_string((unsigned long long)wParam) + " " + std::to_string((long long)lParam));
+    ApplyEnableChanges();
     if (g_state.fnSend)
         return g_state.fnSend(hWnd, Msg, wParam, lParam);
     return 0;

@@ -19,7 +19,8 @@ void FakeReset();
 
 // Every platform call, one line each, in call order. Examples:
 //   "CreateMutexA Global\{...}"   "MessageBoxA Help|WinKestrom Loader..."
-//   "Sleep 10"   "FindWindowA #32770|Vesmar WinKestrom -> 0x2"
+//   "Sleep 10"   "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x2"
+//   "GetWindowThreadProcessId 0x2 -> 100"   "IsWindowEnabled 0x3 -> 1"
 //   "SetWindowTextA 0x2|Please wait when flashing BIOS..."
 //   "EnableWindow 0x3 0"   "SendMessageA 0x2 273 101 0"   "DeleteFileA BV"
 const std::vector<std::string>& FakeLog();
@@ -32,8 +33,15 @@ std::string FakeFirstCall();
 
 // Process start-up.
 void FakeSetCommandLine(const char* lpCommandLine);
-void FakeSetModuleFileName(const char* lpFileName);
-std::string FakeCurrentDirectory();  // last path given to SetCurrentDirectoryA, "" if none
+// The launcher's own file as GetModuleFileNameW gives it: UTF-8 text, or
+// UTF-16 units as they are (lone surrogates included).
+void FakeSetModuleFileName(const char* lpUtf8FileName);
+void FakeSetModuleFileNameW(const std::u16string& strFileName);
+// The last path given to SetCurrentDirectoryW, as UTF-8; "" if none.
+std::string FakeCurrentDirectory();
+std::u16string FakeCurrentDirectoryW();
+// SetCurrentDirectoryW fails from now on (a folder removed, a path too long).
+void FakeFailSetCurrentDirectory();
 // Code page: acp alone gives the system's own answer for the built-in
 // double-byte pages (932, 936, 949, 950, 1361) and single-byte for others;
 // lpLeadRanges (pairs, ended by a zero byte) overrides what GetCPInfo reports.
@@ -95,15 +103,23 @@ const std::vector<FakeProcessCall>& FakeProcessCalls();
 void FakeEndProcess(int nIndex, DWORD dwExitCode);  // nIndex: order of start, from 0
 int FakeOpenHandles();  // process and thread handles not yet closed
 
-// Windows. A window exists from the nAppearAtSearch-th FindWindowA call on
-// (1: from the first); its descendants exist with it.
+// Windows. A top-level window exists from the nAppearAtSearch-th search on
+// (1: from the first); a search is a FindWindowExA call that starts a walk
+// (no window to search after). Its descendants exist with it and belong to
+// its process: by default the one started last (the flasher, when windows
+// are searched), or the process id given.
+const DWORD FAKE_LATEST_PROCESS = 0;
+const DWORD FAKE_OTHER_PROCESS = 4242;  // a program the launcher did not start
 HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent = NULL,
                    int nId = 0, BOOL bEnabled = TRUE, BOOL bVisible = TRUE,
-                   int nAppearAtSearch = 1);
+                   int nAppearAtSearch = 1, DWORD dwProcessId = FAKE_LATEST_PROCESS);
+// From fake time dwAtMs on (the clock that Sleep advances), the window is
+// enabled or disabled as the flasher itself would do it.
+void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled);
 std::string FakeWindowText(HWND hWnd);
 BOOL FakeWindowEnabled(HWND hWnd);
 BOOL FakeWindowVisible(HWND hWnd);
-int FakeFindCount();
+int FakeFindCount();  // searches made
 // Called for every SendMessageA; its result is SendMessageA's result.
 void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler);
 

@@ -6,6 +6,7 @@
 
 #include "flasher/flasher.h"
 #include "launch/results.h"
+#include "settings/pathrule.h"
 #include "testutil.h"
 
 namespace {
@@ -95,10 +96,13 @@ TEST_F(FlasherTest, WholeRunInOrder)
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
     const std::vector<std::string> expected = {
         "CreateProcessA (null)|WINKESTROM.EXE /auto",
-        "FindWindowA #32770|Vesmar WinKestrom -> 0x1",
+        "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1",
+        "GetWindowThreadProcessId 0x1 -> 100",
         "Sleep 10",
         "ShowWindow 0x1 5",
         "GetDlgItem 0x1 101 -> 0x2",
+        "IsWindowEnabled 0x2 -> 1",
+        "IsWindowEnabled 0x1 -> 1",
         "GetWindowTextA 0x1 520",
         "SetWindowTextA 0x1|Please wait when flashing BIOS...",
         "EnumChildWindows 0x1 0",
@@ -180,8 +184,8 @@ TEST_F(FlasherTest, SearchCountAndPauses)
     QueueFlasher();
     AddDialog();
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    EXPECT_EQ(FakeLogCount("FindWindowA #32770"), 1);
-    EXPECT_EQ(Find("Sleep 10"), Find("FindWindowA") + 1);
+    EXPECT_EQ(FakeFindCount(), 1);
+    EXPECT_EQ(Find("Sleep 10"), Find("FindWindowExA") + 2);
     EXPECT_EQ(Find("ShowWindow"), Find("Sleep 10") + 1);
     EXPECT_EQ(CountExact("Sleep 10"), 1);
 
@@ -190,14 +194,17 @@ TEST_F(FlasherTest, SearchCountAndPauses)
     QueueFlasher();
     AddDialog("Vesmar WinKestrom", 501);
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    EXPECT_EQ(FakeLogCount("FindWindowA #32770"), 501);
+    EXPECT_EQ(FakeFindCount(), 501);
+    EXPECT_EQ(FakeLogCount("FindWindowExA 0x0 #32770"), 501);
     EXPECT_EQ(CountExact("Sleep 10"), 501);
     EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
     // Searches and pauses alternate, starting with a search.
-    for (int i = 0; i < 501 * 2; i += 2) {
-        ASSERT_EQ(FakeLog()[1 + i].compare(0, 11, "FindWindowA"), 0) << i;
+    for (int i = 0; i < 500 * 2; i += 2) {
+        ASSERT_EQ(FakeLog()[1 + i], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x0") << i;
         ASSERT_EQ(FakeLog()[2 + i], "Sleep 10") << i;
     }
+    EXPECT_EQ(FakeLog()[1001], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1");
+    EXPECT_EQ(FakeLog()[1003], "Sleep 10");
 }
 
 TEST_F(FlasherTest, WindowThatNeverAppears)
@@ -209,7 +216,8 @@ TEST_F(FlasherTest, WindowThatNeverAppears)
         if (nAppear)
             AddDialog("Vesmar WinKestrom", nAppear);
         EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_WINDOW);
-        EXPECT_EQ(FakeLogCount("FindWindowA"), 501);
+        EXPECT_EQ(FakeFindCount(), 501);
+        EXPECT_EQ(FakeLogCount("FindWindowExA"), 501);
         EXPECT_EQ(CountExact("Sleep 10"), 501);
         EXPECT_EQ(FakeSleptTotal(), 5010u);
         EXPECT_EQ(FakeLogCount("ShowWindow"), 0);
@@ -255,7 +263,7 @@ TEST_F(FlasherTest, SearchesForTheConfiguredTitle)
     AddDialog();  // the default caption: not the one asked for
     HWND hDialog = AddDialog("Kestrom Flash 2");
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    EXPECT_EQ(FakeLogLines("FindWindowA")[0], "FindWindowA #32770|Kestrom Flash 2 -> 0x4");
+    EXPECT_EQ(FakeLogLines("FindWindowExA")[0], "FindWindowExA 0x0 #32770|Kestrom Flash 2 -> 0x4");
     EXPECT_EQ(g_hFlasherWnd, hDialog);
     EXPECT_EQ(FakeLogCount("SendMessageA 0x4 "), 1);
 }
@@ -281,7 +289,7 @@ TEST_F(FlasherTest, MissingFlashButton)
     FakeAddWindow("Static", "Flash BIOS");  // not a button
     EXPECT_EQ(RunFlasher(kTail), RC_FLASH_BUTTON);
     EXPECT_EQ(FakeLogLines("GetDlgItem")[0], "GetDlgItem 0x1 101 -> 0x0");
-    EXPECT_EQ(FakeLogLines("FindWindowA Button|")[0], "FindWindowA Button|Flash BIOS -> 0x0");
+    EXPECT_EQ(FakeLogLines("FindWindowExA 0x0 Button|")[0], "FindWindowExA 0x0 Button|Flash BIOS -> 0x0");
     // Shown, nothing more.
     EXPECT_TRUE(FakeWindowVisible(hDialog));
     EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
@@ -294,7 +302,7 @@ TEST_F(FlasherTest, TopLevelFlashButtonWillDo)
     HWND hDialog = AddDialog("Vesmar WinKestrom", 1, FALSE);
     HWND hButton = FakeAddWindow("BUTTON", "flash bios");
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    EXPECT_EQ(FakeLogLines("FindWindowA Button|")[0], "FindWindowA Button|Flash BIOS -> " + Hex(hButton));
+    EXPECT_EQ(FakeLogLines("FindWindowExA 0x0 Button|")[0], "FindWindowExA 0x0 Button|Flash BIOS -> " + Hex(hButton));
     // The command still goes to the dialog, and the stray button is left alone.
     EXPECT_EQ(FakeLogLines("SendMessageA"), std::vector<std::string>{"SendMessageA 0x1 273 101 0"});
     EXPECT_EQ(FakeLogCount(("EnableWindow " + Hex(hButton)).c_str()), 0);
@@ -449,6 +457,236 @@ TEST_F(FlasherTest, CaptionKeptAndTakeoverNeedsAWindow)
     EXPECT_FALSE(FakeWindowEnabled(hTopButton));
     EXPECT_TRUE(EnableControlProc(FakeAddWindow("Static", ""), FALSE));
     EXPECT_EQ(FakeLogCount("EnableWindow"), 1);
+}
+
+// ---- only what a user at the flasher's own dialog could do -------------------
+
+class OwnDialogTest : public FlasherTest {
+protected:
+    // Another program's dialog of the same class and caption, with a Flash
+    // BIOS button and an edit box of its own.
+    HWND AddOtherDialog(const char* lpCaption = "Vesmar WinKestrom")
+    {
+        HWND hDialog = FakeAddWindow("#32770", lpCaption, NULL, 0, TRUE, FALSE, 1, FAKE_OTHER_PROCESS);
+        m_other = {hDialog, FakeAddWindow("Button", "Flash BIOS", hDialog, IDC_FLASH_BIOS),
+                   FakeAddWindow("Edit", "OTHER.ROM", hDialog, 1000)};
+        return hDialog;
+    }
+
+    // Nothing was done to the other program's windows: not shown, its
+    // caption neither read nor set, no control looked up, switched or sent
+    // anything.
+    void ExpectOtherUntouched()
+    {
+        for (HWND hWnd : m_other) {
+            std::string strHandle = Hex(hWnd);
+            for (const char* lpCall : {"ShowWindow ", "GetDlgItem ", "GetWindowTextA ", "SetWindowTextA ",
+                                       "EnumChildWindows ", "EnableWindow ", "SendMessageA ", "IsWindowEnabled "})
+                EXPECT_EQ(FakeLogCount((lpCall + strHandle).c_str()), 0) << lpCall << strHandle;
+            EXPECT_TRUE(FakeWindowEnabled(hWnd)) << strHandle;
+        }
+        EXPECT_FALSE(FakeWindowVisible(m_other[0]));
+        EXPECT_EQ(FakeWindowText(m_other[0]), "Vesmar WinKestrom");
+    }
+
+    std::vector<HWND> m_other;
+};
+
+TEST_F(OwnDialogTest, AnotherProgramsDialogIsPassedOver)
+{
+    // First in the search order, and there from the start; the started
+    // flasher's own dialog comes at the third search.
+    QueueFlasher();
+    AddOtherDialog();
+    HWND hOwn = AddDialog("VESMAR WINKESTROM", 3);
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(g_hFlasherWnd, hOwn);
+    EXPECT_EQ(FakeFindCount(), 3);
+    // Each search walks on past the other dialog.
+    const std::vector<std::string> firstSearch = {
+        "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1",
+        "GetWindowThreadProcessId 0x1 -> 4242",
+        "FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x0",
+        "Sleep 10",
+    };
+    ASSERT_GE(FakeLog().size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(FakeLog().begin() + 1, FakeLog().begin() + 5), firstSearch);
+    EXPECT_EQ(FakeLogLines("FindWindowExA 0x1 "),
+              (std::vector<std::string>{"FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x0",
+                                        "FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x0",
+                                        "FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x4"}));
+    EXPECT_EQ(FakeLogLines("SendMessageA"), std::vector<std::string>{"SendMessageA 0x4 273 101 0"});
+    ExpectOtherUntouched();
+
+    // Several other windows of that name, the flasher's between them.
+    FakeReset();
+    QueueFlasher();
+    AddOtherDialog();
+    FakeAddWindow("#32770", "Vesmar WinKestrom", NULL, 0, TRUE, TRUE, 1, FAKE_OTHER_PROCESS + 1);
+    hOwn = AddDialog();
+    FakeAddWindow("#32770", "Vesmar WinKestrom", NULL, 0, TRUE, TRUE, 1, FAKE_OTHER_PROCESS);
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(g_hFlasherWnd, hOwn);
+    EXPECT_EQ(FakeFindCount(), 1);
+    ExpectOtherUntouched();
+}
+
+TEST_F(OwnDialogTest, OnlyAnotherProgramsDialog)
+{
+    // The started flasher never shows its dialog: the other one is never
+    // taken for it, however long it is there.
+    WriteLeftovers();
+    QueueFlasher(10000);  // ends, should the launcher wait for it
+    AddOtherDialog();
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_WINDOW);
+    EXPECT_EQ(FakeFindCount(), 501);
+    EXPECT_EQ(CountExact("Sleep 10"), 501);
+    EXPECT_EQ(FakeSleptTotal(), 5010u);
+    EXPECT_EQ(g_hFlasherWnd, (HWND)NULL);
+    ExpectOtherUntouched();
+    ExpectLeftAlone();
+}
+
+TEST_F(OwnDialogTest, FlashButtonOfAnotherProgramDoesNotCount)
+{
+    // The flasher's dialog has no control 101; a top-level "Flash BIOS"
+    // button exists only in another program.
+    WriteLeftovers();
+    QueueFlasher(10000);  // ends, should the launcher wait for it
+    HWND hDialog = AddDialog("Vesmar WinKestrom", 1, FALSE);
+    HWND hForeign = FakeAddWindow("Button", "Flash BIOS", NULL, 0, TRUE, TRUE, 1, FAKE_OTHER_PROCESS);
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASH_BUTTON);
+    EXPECT_EQ(FakeLogLines("FindWindowExA 0x0 Button|")[0], "FindWindowExA 0x0 Button|Flash BIOS -> " + Hex(hForeign));
+    EXPECT_EQ(FakeLogCount(("FindWindowExA " + Hex(hForeign) + " Button|Flash BIOS -> 0x0").c_str()), 1);
+    EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
+    ExpectLeftAlone();
+
+    // The flasher's own button after the foreign one counts.
+    FakeReset();
+    QueueFlasher();
+    AddDialog("Vesmar WinKestrom", 1, FALSE);
+    FakeAddWindow("Button", "Flash BIOS", NULL, 0, TRUE, TRUE, 1, FAKE_OTHER_PROCESS);
+    FakeAddWindow("Button", "Flash BIOS");
+    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+    EXPECT_EQ(FakeLogLines("SendMessageA"), std::vector<std::string>{"SendMessageA 0x1 273 101 0"});
+}
+
+TEST_F(OwnDialogTest, DisabledButtonOrDialogIsPressedOnlyOnceEnabled)
+{
+    // The dialog is found at fake time 10 (one search and its pause).
+    enum { kButton = 1, kDialog = 2, kBoth = 3 };
+    struct {
+        const char* lpName;
+        int nDisabled;        // what the flasher has disabled when its dialog is found
+        DWORD dwEnabledAt;    // when it enables them again; FAKE_FOREVER: never
+        int nCode;
+    } cases[] = {
+        {"button, enabled after 30 ms", kButton, 40, RC_SUCCESS},
+        {"dialog behind a box, enabled after 1.5 s", kDialog, 1510, RC_SUCCESS},
+        {"both, enabled after 4.99 s", kBoth, 5000, RC_SUCCESS},
+        {"button never enabled", kButton, FAKE_FOREVER, RC_FLASH_BUTTON},
+        {"dialog never enabled", kDialog, FAKE_FOREVER, RC_FLASH_BUTTON},
+        {"both enabled a moment too late", kBoth, 5020, RC_FLASH_BUTTON},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lpName);
+        FakeReset();
+        WriteLeftovers();
+        // A flasher that runs on past the launcher's wait, and ends
+        // (should it be pressed all the same, the test ends too).
+        QueueFlasher(10000);
+        HWND hDialog = AddDialog();
+        std::vector<HWND> disabled;
+        if (c.nDisabled & kButton)
+            disabled.push_back(m_hButton);
+        if (c.nDisabled & kDialog)
+            disabled.push_back(hDialog);
+        for (HWND hWnd : disabled) {
+            FakeSetEnabledAt(hWnd, 0, FALSE);
+            if (c.dwEnabledAt != FAKE_FOREVER)
+                FakeSetEnabledAt(hWnd, c.dwEnabledAt, TRUE);
+        }
+        DWORD dwPressedAt = 0;
+        FakeOnSend([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+            dwPressedAt = FakeSleptTotal();
+            return 0;
+        });
+        EXPECT_EQ(RunFlasher(kTail), c.nCode);
+        if (c.nCode == RC_SUCCESS) {
+            // Pressed at the first check after the flasher enabled it.
+            EXPECT_EQ(dwPressedAt, c.dwEnabledAt);
+            EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
+            EXPECT_LT(FindLast("IsWindowEnabled"), Find("SetWindowTextA"));
+            continue;
+        }
+        // 501 checks about five seconds apart in all, then -5 with the
+        // flasher left exactly as it was: shown, nothing else.
+        EXPECT_EQ(FakeLogCount(("IsWindowEnabled " + Hex(disabled[0])).c_str()), 501);
+        EXPECT_EQ(CountExact("Sleep 10"), 1 + 500);
+        EXPECT_EQ(FakeSleptTotal(), 10u + 5000u);
+        EXPECT_TRUE(FakeWindowVisible(hDialog));
+        EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
+        for (HWND hWnd : disabled)
+            EXPECT_FALSE(FakeWindowEnabled(hWnd));
+        ExpectLeftAlone();
+    }
+}
+
+TEST_F(FlasherTest, BackupFileIsDeletedOnlyInsideTheLaunchersFolder)
+{
+    struct {
+        UINT uAcp;
+        const char* lpName;
+        int nClass;
+    } cases[] = {
+        {1252, "OLD.BAK", NAME_INSIDE},
+        {1252, "BACKUP\\OLD.BIN", NAME_INSIDE},
+        {1252, "BACKUP/OLD.BIN", NAME_INSIDE},
+        {1252, "sub\\..\\OLD.BAK", NAME_INSIDE},
+        {1252, ".\\OLD.BAK", NAME_INSIDE},
+        {1252, "a\\b\\..\\..\\OLD.BAK", NAME_INSIDE},
+        {1252, "..a\\OLD.BAK", NAME_INSIDE},
+        {1252, "..\\x", NAME_CLIMBS},
+        {1252, "../x", NAME_CLIMBS},
+        {1252, "a\\..\\..\\x", NAME_CLIMBS},
+        {1252, "..\\BIOS\\..\\x", NAME_CLIMBS},
+        {1252, "...\\x", NAME_CLIMBS},
+        {1252, ". .\\x", NAME_CLIMBS},
+        {1252, "x\\..", NAME_INSIDE},
+        {1252, "x\\..\\..", NAME_CLIMBS},
+        {1252, "\\x", NAME_ABSOLUTE},
+        {1252, "/x", NAME_ABSOLUTE},
+        {1252, "\\\\srv\\s\\x", NAME_ABSOLUTE},
+        {1252, "C:x", NAME_DRIVE},
+        {1252, "c:\\x", NAME_DRIVE},
+        {1252, "OLD.BAK:s", NAME_COLON},
+        {1252, "OLD.BAK::$DATA", NAME_COLON},
+        // Under 932, 0x95 0x5C is one character, whose trail byte is no
+        // separator: "\x95\x5C.." is one element, not a parent.
+        {932, "\x95\\..\\..\\x", NAME_INSIDE},
+        {1252, "\x95\\..\\..\\x", NAME_CLIMBS},
+        // Under 1361 a trail byte may be 0x3A, and is no ":".
+        {1361, "\x84:x.BAK", NAME_INSIDE},
+        {1252, "\x84:x.BAK", NAME_COLON},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lpName);
+        FakeReset();
+        UseCodePage(c.uAcp);
+        EXPECT_EQ(ClassifyName(c.lpName), c.nClass);
+        strcpy(LoaderSettings.BackupFile, c.lpName);
+        QueueFlasher();
+        AddDialog();
+        EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+        std::vector<std::string> expected = {"DeleteFileA WINKESTROM.GID"};
+        if (c.nClass == NAME_INSIDE)
+            expected.insert(expected.begin(), std::string("DeleteFileA ") + c.lpName);
+        EXPECT_EQ(FakeLogLines("DeleteFileA"), expected);
+        EXPECT_TRUE(FakeBoxes().empty());
+    }
+    EXPECT_EQ(ClassifyName(""), NAME_EMPTY);
+    EXPECT_EQ(ClassifyName(NULL), NAME_EMPTY);
+    EXPECT_FALSE(IsNameInsideFolder(""));
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ TEST_F(LaunchTest, SecondInstanceEndsSilently)
         EXPECT_TRUE(FakeProcessCalls().empty());
         EXPECT_EQ(FakeLogLines("CreateMutexA"),
                   std::vector<std::string>{"CreateMutexA Global\\{7F795C97-E147-4d53-8E3D-E2C8DE9B9F4B}"});
-        for (const char* lpCall : {"SetCurrentDirectoryA", "GetFileAttributesA", "OpenSharedRead"})
+        for (const char* lpCall : {"SetCurrentDirectoryW", "GetFileAttributesA", "OpenSharedRead"})
             EXPECT_EQ(FakeLogCount(lpCall), 0) << lpCall;
     }
 }
@@ -128,7 +128,7 @@ TEST_F(LaunchTest, MutexFailure)
             FakeAnswer("Initialize Fail", nAnswer);
             EXPECT_EQ(Run(lpCommandLine), RC_MUTEX) << lpCommandLine << " " << nAnswer;
             ExpectBoxes({kMutexBox});
-            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryA"), 0);
+            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryW"), 0);
             EXPECT_EQ(FakeLogCount("GetFileAttributesA"), 0);
         }
     }
@@ -143,7 +143,7 @@ TEST_F(LaunchTest, HelpOnAnEmptyOrBlankTail)
             FakeAnswer("Help", nAnswer);
             EXPECT_EQ(Run(lpCommandLine), RC_HELP) << lpCommandLine;
             ExpectBoxes({kHelpBox});
-            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryA"), 0);
+            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryW"), 0);
             EXPECT_EQ(FakeLogCount("GetFileAttributesA"), 0);
         }
     }
@@ -151,9 +151,11 @@ TEST_F(LaunchTest, HelpOnAnEmptyOrBlankTail)
 
 TEST_F(LaunchTest, WorkingDirectoryIsTheLaunchersOwn)
 {
+    // The path comes as UTF-16 whatever the ANSI code page, so letters the
+    // page lacks and double-byte names alike are cut at the last backslash.
     struct {
         UINT uAcp;
-        const char* lpModule;
+        const char* lpModule;     // UTF-8
         const char* lpDirectory;
     } cases[] = {
         {1252, "C:\\Flash\\Tools\\KSTGATE.exe", "C:\\Flash\\Tools"},
@@ -162,26 +164,21 @@ TEST_F(LaunchTest, WorkingDirectoryIsTheLaunchersOwn)
         {1252, "\\KSTGATE.exe", "\\"},
         {1252, "\\\\server\\share\\KSTGATE.exe", "\\\\server\\share"},
         {1252, "KSTGATE.exe", "KSTGATE.exe"},
-        // U+8868 is 0x95 0x5C: its trail byte is no backslash under 932.
-        {932, "C:\\\x95\x5C\\KSTGATE.exe", "C:\\\x95\x5C"},
-        {932, "C:\\A\x95\x5C" "B.exe", "C:\\"},
-        {1252, "C:\\A\x95\x5C" "B.exe", "C:\\A\x95"},
-        // A backslash trail byte after the top lead byte of a range.
-        {932, "C:\\D\xFC\\KSTGATE.exe", "C:\\"},
-        {932, "C:\\D\x9F\\KSTGATE.exe", "C:\\"},
-        {932, "C:\\D\xFD\\KSTGATE.exe", "C:\\D\xFD"},
-        {936, "C:\\D\xFE\\KSTGATE.exe", "C:\\"},
-        {949, "C:\\D\xFE\\KSTGATE.exe", "C:\\"},
-        {950, "C:\\D\xFE\\KSTGATE.exe", "C:\\"},
-        {1361, "C:\\D\xD3\\KSTGATE.exe", "C:\\"},
-        {1361, "C:\\D\xF9\\KSTGATE.exe", "C:\\"},
-        {1361, "C:\\D\xD4\\KSTGATE.exe", "C:\\D\xD4"},
+        {1252, "C:\\Users\\Łukasz\\Обновление BIOS\\KSTGATE.exe", "C:\\Users\\Łukasz\\Обновление BIOS"},
+        {1252, "D:\\Ενημέρωση\\KSTGATE.exe", "D:\\Ενημέρωση"},
+        // U+8868, whose code page 932 form ends in 0x5C, and a character
+        // beyond the first 64K (a surrogate pair).
+        {932, "C:\\表示\\KSTGATE.exe", "C:\\表示"},
+        {1252, "C:\\表示\\KSTGATE.exe", "C:\\表示"},
+        {936, "C:\\𠀀\\K.exe", "C:\\𠀀"},
     };
     for (const auto& c : cases) {
         FakeReset();
         UseCodePage(c.uAcp);
         FakeSetModuleFileName(c.lpModule);
-        SetWorkDirToExeDir();
+        EXPECT_TRUE(SetWorkDirToExeDir()) << c.lpModule;
+        EXPECT_EQ(FakeLogLines("SetCurrentDirectoryW"),
+                  std::vector<std::string>{std::string("SetCurrentDirectoryW ") + c.lpDirectory});
         EXPECT_EQ(FakeCurrentDirectory(), c.lpDirectory) << c.lpModule;
     }
 
@@ -196,8 +193,46 @@ TEST_F(LaunchTest, WorkingDirectoryIsTheLaunchersOwn)
     FakeReset();
     std::string strLong = "C:\\" + std::string(300, 'd') + "\\KSTGATE.exe";
     FakeSetModuleFileName(strLong.c_str());
-    SetWorkDirToExeDir();
+    EXPECT_TRUE(SetWorkDirToExeDir());
     EXPECT_EQ(FakeCurrentDirectory(), "C:\\" + std::string(300, 'd'));
+}
+
+TEST_F(LaunchTest, NoOwnFolderNoRun)
+{
+    // The path cannot be read (none, or longer than any asked for), or its
+    // folder cannot be made current: the settings box and -33, before any
+    // file is looked at or any program started.
+    const std::string strTooLong = "C:\\" + std::string(40000, 'd') + "\\KSTGATE.exe";
+    struct {
+        const char* lpName;
+        const char* lpModule;
+        bool bFolderFails;
+    } cases[] = {
+        {"folder cannot be made current", "C:\\Flash\\KSTGATE.exe", true},
+        {"no path", "", false},
+        {"path too long to read", strTooLong.c_str(), false},
+    };
+    for (const auto& c : cases) {
+        for (int nAnswer : kOkAnswers) {
+            SCOPED_TRACE(c.lpName);
+            FakeReset();
+            PrepareMachine();
+            FakeSetModuleFileName(c.lpModule);
+            if (c.bFolderFails)
+                FakeFailSetCurrentDirectory();
+            FakeAnswer("Loading Fail", nAnswer);
+            EXPECT_EQ(Run("KSTGATE.EXE WINKESTROM.EXE"), RC_NOT_FOUND);
+            ExpectBoxes({kSettingsBox});
+            EXPECT_EQ(FakeLogCount("SetCurrentDirectoryW"), c.bFolderFails ? 1 : 0);
+            for (const char* lpCall : {"GetFileAttributesA", "OpenSharedRead", "GetSystemPowerStatus", "DeleteFileA"})
+                EXPECT_EQ(FakeLogCount(lpCall), 0) << lpCall;
+            EXPECT_TRUE(FakeProcessCalls().empty());
+        }
+    }
+    // The same folder once it can be made current runs on.
+    FakeReset();
+    PrepareMachine();
+    EXPECT_EQ(Run("KSTGATE.EXE WINKESTROM.EXE"), RC_DECLINED);
 }
 
 TEST_F(LaunchTest, SettingsFileMustBeInTheCurrentDirectory)
