@@ -239,12 +239,11 @@ t_checks_hostile() {
   check "image directory: nothing else changed" tree_same
 }
 
-# A backup file outside the launcher's directory: only the file named is
-# deleted, not the one of the same name beside the launcher nor its
-# neighbours.
-t_backup_elsewhere() {
-  local top=$E2E_ROOT/cases/backup_elsewhere
-  rm -rf "$top"; case_dir backup_elsewhere/gate; full_setup
+# The backup file is deleted only inside the launcher's folder: one named
+# outside it stays where the flasher left it, and one in a sub-folder goes.
+t_backup_file() {
+  local top=$E2E_ROOT/cases/backup_outside
+  rm -rf "$top"; case_dir backup_outside/gate; full_setup
   mkdir "$top/other"
   printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=..\\other\\BIOS.BAK\r\n' >"$CASE/KESTROM.INI"
   printf 'own backup\r\n' >"$CASE/BIOS.BAK"
@@ -252,23 +251,128 @@ t_backup_elsewhere() {
   printf 'keep\r\n' >"$top/other/BIOS.BAK.1"
   printf 'keep\r\n' >"$top/other/WINKESTROM.GID"
   snapshot "$top"; drive "YES" "WINKESTROM.EXE $LIFE"
-  check "other directory: exit 0" exit_is 0
-  check "other directory: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
-  check "other directory: named file deleted" test ! -e "$top/other/BIOS.BAK"
-  check "other directory: own leftover deleted" gone WINKESTROM.GID
-  check "other directory: nothing else changed" tree_same FLASHER.LOG "$top/other/BIOS.BAK"
+  check "outside: exit 0" exit_is 0
+  check "outside: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+  check "outside: the flasher's backup there is left in place" test -e "$top/other/BIOS.BAK"
+  check "outside: own leftover deleted" gone WINKESTROM.GID
+  check "outside: nothing else changed" tree_same FLASHER.LOG "$top/other/BIOS.BAK"
 
-  # A backup file in a directory that does not exist: the flasher cannot
-  # leave it and its deletion fails without a word.
-  rm -rf "$top"; case_dir backup_elsewhere/gate; full_setup
+  # An absolute name, in a directory that does not exist: nothing to delete
+  # and no word about it.
+  rm -rf "$top"; case_dir backup_outside/gate; full_setup
   mkdir "$top/other"; printf 'keep\r\n' >"$top/other/BIOS.BAK"
   printf 'own backup\r\n' >"$CASE/BIOS.BAK"
   printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=%s\r\n' "$(winpath "$top/nowhere/BIOS.BAK")" >"$CASE/KESTROM.INI"
   snapshot "$top"; drive "YES" "WINKESTROM.EXE $LIFE"
-  check "missing file: exit 0" exit_is 0
-  check "missing file: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
-  check "missing file: own leftover deleted" gone WINKESTROM.GID
-  check "missing file: nothing else changed" tree_same FLASHER.LOG
+  check "absolute: exit 0" exit_is 0
+  check "absolute: only one box" test "$(grep -c '^BOX' <<<"$OUT")" = 1
+  check "absolute: own leftover deleted" gone WINKESTROM.GID
+  check "absolute: nothing else changed" tree_same FLASHER.LOG
+
+  case_dir backup_subfolder; full_setup; mkdir "$CASE/BACKUP"
+  printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BACKUP\\OLD.BIN\r\n' >"$CASE/KESTROM.INI"
+  printf 'own backup\r\n' >"$CASE/BIOS.BAK"
+  snapshot "$CASE"; drive "YES" "WINKESTROM.EXE $LIFE"
+  check "sub-folder: exit 0" exit_is 0
+  check "sub-folder: the backup there deleted" gone BACKUP/OLD.BIN WINKESTROM.GID
+  check "sub-folder: nothing else changed" tree_same FLASHER.LOG
+}
+
+# start_other NAME: another program's dialog, a sample flasher of the same
+# caption started hidden from a folder of its own before the launcher runs;
+# waits until its dialog is there.
+start_other() {
+  OTHER=$E2E_ROOT/cases/$1
+  rm -rf "$OTHER"; mkdir -p "$OTHER"
+  cp "$BUILD/tools/sample-flasher/WINKESTROM.exe" "$OTHER/OTHERFL.EXE"
+  (cd "$OTHER" && exec wine OTHERFL.EXE -hidden -life 60000 </dev/null >/dev/null 2>&1 &)
+  local _
+  for _ in $(seq 300); do
+    grep -qx READY "$OTHER/FLASHER.LOG" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "    the other flasher did not start"
+  return 1
+}
+stop_other() { wine taskkill /F /IM OTHERFL.EXE >/dev/null 2>&1 || true; }
+# untouched DIR: the sample flasher in DIR logged nothing after its dialog
+# was ready: not shown, no caption set, nothing enabled or disabled, no
+# command.
+untouched() {
+  local after
+  after=$(sed '1,/^READY$/d' "$1/FLASHER.LOG")
+  [ -z "$after" ] && return 0
+  sed 's/^/    logged: /' <<<"$after"
+  return 1
+}
+# pressed_after LINE: the flasher's log has LINE before the first Flash BIOS
+# command.
+pressed_after() {
+  local at cmd
+  at=$(grep -nxF -- "$1" "$CASE/FLASHER.LOG" | head -n 1 | cut -d: -f1)
+  cmd=$(grep -n '^WMCOMMAND 101 0$' "$CASE/FLASHER.LOG" | head -n 1 | cut -d: -f1)
+  [ -n "$at" ] && [ -n "$cmd" ] && [ "$at" -lt "$cmd" ]
+}
+
+# Another program's dialog with the flasher's caption, there before the
+# launcher starts: the launcher takes over only the flasher it started.
+t_other_flasher() {
+  case_dir other_flasher; full_setup
+  if start_other other_flasher_other; then
+    drive "YES" "WINKESTROM.EXE -delay 1000 $LIFE"
+    check "exit 0" exit_is 0
+    check "own flasher commanded" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
+    check "leftovers deleted" gone BIOS.BAK WINKESTROM.GID
+    check "the other dialog untouched" untouched "$OTHER"
+  else
+    CASE_OK=0
+  fi
+  stop_other
+
+  # Only the other dialog has the caption: the launcher gives up.
+  case_dir other_only; full_setup
+  if start_other other_only_other; then
+    drive "YES" "WINKESTROM.EXE -caption \"Not The Title\" -life 9000"
+    check "text" has 'BOX Incorrect|The WinKestrom seems not correct.\nMake sure the WinKestrom is the correct version.|OK'
+    check "exit -3" exit_is -3
+    check "the other dialog untouched" untouched "$OTHER"
+  else
+    CASE_OK=0
+  fi
+  stop_other
+}
+
+# A Flash BIOS button (or dialog) the flasher keeps disabled is never
+# pressed; one the flasher enables later is pressed after that.
+t_disabled_button() {
+  case_dir button_never; full_setup
+  drive "YES" "WINKESTROM.EXE -disable101 0 -life 9000"
+  check "never: text" has 'BOX Not Found|Could not find the "Flash BIOS" button.\nMake sure the WinKestrom is the correct version.|OK'
+  check "never: exit -5" exit_is -5
+  check "never: the dialog untouched, no command" untouched "$CASE"
+  check "never: nothing flashed" test ! -e "$CASE/BIOS.BAK"
+
+  case_dir button_late; full_setup
+  drive "YES" "WINKESTROM.EXE -disable101 1500 $LIFE"
+  check "button late: exit 0" exit_is 0
+  check "button late: pressed once enabled" pressed_after "SELF ENABLE 101"
+  check "button late: busy caption during the command" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
+
+  case_dir dialog_late; full_setup
+  drive "YES" "WINKESTROM.EXE -disabledlg 1500 $LIFE"
+  check "dialog late: exit 0" exit_is 0
+  check "dialog late: pressed once enabled" pressed_after "SELF ENABLE DIALOG"
+}
+
+# A package in a folder named in letters code page 1252 lacks, started from
+# a parent whose current directory is elsewhere, runs in its own folder.
+t_cyrillic_folder() {
+  case_dir "Обновление BIOS"; full_setup
+  RUN_DIR=$E2E_ROOT LANG=C.UTF-8 LC_ALL=C.UTF-8 drive "YES" "WINKESTROM.EXE $LIFE"
+  check "confirmation" has "$CONFIRM"
+  check "exit 0" exit_is 0
+  check "flasher run in the folder" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
+  check "leftovers deleted" gone BIOS.BAK WINKESTROM.GID BV
 }
 
 # The console tool of the Windows build reports as the host build does.
@@ -323,8 +427,8 @@ t_planted_dll() {
 cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
-  probe_failures image_failures settings_hostile checks_hostile backup_elsewhere kstscan_windows kstcheck_windows
-  dbcs_932 planted_dll)
+  probe_failures image_failures settings_hostile checks_hostile backup_file other_flasher disabled_button
+  cyrillic_folder kstscan_windows kstcheck_windows dbcs_932 planted_dll)
 
 e2e_setup
 trap e2e_teardown EXIT

@@ -6,7 +6,9 @@
 // ANSWERS is a comma-separated list used box by box: YES, NO, OK, or
 // SECOND+<answer> to run a second launcher with the same command line
 // (and print its exit code) before answering; "-" for none. Boxes beyond the
-// list get OK (OK boxes) or NO (Yes/No boxes). Output lines:
+// list get OK (OK boxes) or NO (Yes/No boxes). The arguments come as UTF-16
+// and the launcher is started with CreateProcessW, so a path in any script
+// reaches it whole. Output lines:
 //   BOX <caption>|<text>|<buttons>      (text with \n and \t escaped)
 //   SECOND <code>
 //   EXIT <code>                          (signed 32-bit)
@@ -55,17 +57,17 @@ static std::string Escape(const char* lpText)
     return s;
 }
 
-static DWORD RunAndWait(const char* lpCommandLine, PROCESS_INFORMATION* pi)
+static DWORD RunAndWait(const wchar_t* lpCommandLine, PROCESS_INFORMATION* pi)
 {
-    STARTUPINFOA si;
+    STARTUPINFOW si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
     // Wine on a loaded machine now and then fails a start with an internal
     // error before the new process runs any of its code; only that failure
     // is tried again.
     for (int nTry = 1;; nTry++) {
-        std::string strCommand = lpCommandLine;
-        if (CreateProcessA(NULL, &strCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi))
+        std::wstring strCommand = lpCommandLine;
+        if (CreateProcessW(NULL, &strCommand[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, pi))
             return 0;
         DWORD dwError = GetLastError();
         if (dwError != ERROR_INTERNAL_ERROR || nTry == 3) {
@@ -77,16 +79,19 @@ static DWORD RunAndWait(const char* lpCommandLine, PROCESS_INFORMATION* pi)
     }
 }
 
-int main(int argc, char** argv)
+int wmain(int argc, wchar_t** argv)
 {
     if (argc < 4) {
         fprintf(stderr, "usage: kstdriver TIMEOUT_S ANSWERS COMMAND_LINE\n");
         return 2;
     }
-    DWORD dwTimeout = (DWORD)atoi(argv[1]) * 1000;
+    DWORD dwTimeout = (DWORD)_wtoi(argv[1]) * 1000;
     std::vector<std::string> answers;
-    if (strcmp(argv[2], "-") != 0) {
-        std::string strAll = argv[2];
+    if (wcscmp(argv[2], L"-") != 0) {
+        // The answers are ASCII words.
+        std::string strAll;
+        for (const wchar_t* p = argv[2]; *p; p++)
+            strAll += (char)*p;
         size_t nPos = 0;
         while (nPos <= strAll.size()) {
             size_t nComma = strAll.find(',', nPos);
@@ -96,7 +101,7 @@ int main(int argc, char** argv)
             nPos = nComma + 1;
         }
     }
-    const char* lpCommandLine = argv[3];
+    const wchar_t* lpCommandLine = argv[3];
 
     PROCESS_INFORMATION pi;
     RunAndWait(lpCommandLine, &pi);

@@ -8,6 +8,7 @@
 #include "launch/loader.h"
 #include "launch/messages.h"
 #include "launch/results.h"
+#include "settings/pathrule.h"
 
 #define MARKER_READ_SIZE 65536
 // Bytes kept from one read to the next: a marker and the version before it
@@ -85,8 +86,8 @@ void CheckImage()
 {
     std::string strImage = LoaderSettings.ImageFile;
     std::string strName = Quoted(strImage);
-    int nClass = ClassifyPath(strImage.c_str());
-    if (nClass != PATH_INSIDE)
+    int nClass = ClassifyName(strImage.c_str());
+    if (LeavesPackage(nClass))
         Report(LEVEL_WARNING, AREA_IMAGE,
                Format("ImageFile %s %s: the package should carry its image", strName.c_str(), PathProblem(nClass)));
     PKGFILE file = FindPackageFile(strImage.c_str());

@@ -9,9 +9,9 @@
 //   TEXT   one line: a backslash as \\, a line feed as \n, a tab as \t,
 //          other control bytes as \xHH
 // An error is a fault the launcher stops on (its code and message are
-// named) or one that harms the machine it runs on. Exit code 0 without
-// errors, 1 with any (with --strict, warnings count as errors), 2 on a
-// usage error.
+// named); a warning, something it reads or does otherwise than the
+// package's author may have meant. Exit code 0 without errors, 1 with any
+// (with --strict, warnings count as errors), 2 on a usage error.
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>

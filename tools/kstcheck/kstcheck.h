@@ -40,16 +40,14 @@ std::string LauncherStop(int nStage, int nCode);
 extern UINT g_uCodePage;
 
 // Where a file name leads, as the launcher uses it (relative to its own
-// directory, which is the package directory).
-enum {
-    PATH_INSIDE,    // a name inside the package directory
-    PATH_ABSOLUTE,  // starts with a backslash or slash (the root, or another machine)
-    PATH_DRIVE,     // starts with a drive letter and colon
-    PATH_CLIMBS     // climbs out of the package directory with ".."
-};
-int ClassifyPath(LPCSTR lpName);
-// "is an absolute path", "names a drive", "climbs out of the package with \"..\"".
+// directory, which is the package directory): the launcher's own classes
+// (ClassifyName, NAME_INSIDE ...), in words: "is an absolute path", "names a
+// drive", "climbs out of the package with \"..\"" ...
 const char* PathProblem(int nClass);
+// TRUE for a name that leaves the package: absolute, on a drive, or
+// climbing out of it. A name with a ":" further on (a file's stream) stays
+// in the package.
+BOOL LeavesPackage(int nClass);
 
 enum {
     PKG_MISSING,    // no such file

@@ -5,6 +5,7 @@ the faults a hostile file may carry. The files are never run.
 
   mkpe.py OUT [--machine x86|x64|arm64|0xNNNN] [--dll]
               [--dialog ID:CAPTION:CONTROL,CONTROL...[:ex]]...
+CONTROL: a button's id; with "d" after it (101d) the button starts disabled.
               [--hostile KIND] [--truncate BYTES]
   mkpe.py --batch     (the same arguments for one file a line, on input)
 
@@ -33,24 +34,25 @@ def align(data, n=4):
 
 
 def dialog_template(caption, controls, extended):
-    """A dialog with a caption, a font and a button for each control id."""
+    """A dialog with a caption, a font and a button for each control
+    (id, disabled)."""
     style = 0x80C800C0  # popup, caption, system menu, modal frame, set font
-    item_style = 0x50010000
+    item_styles = {False: 0x50010000, True: 0x58010000}  # child, visible, tab stop; disabled
     if extended:
         data = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, style, len(controls), 0, 0, 200, 100)
         data += b"\0\0" + b"\0\0" + utf16z(caption)
         data += struct.pack("<HHBB", 8, 400, 0, 1) + utf16z("MS Shell Dlg")
-        for control in controls:
+        for control, disabled in controls:
             data = align(data)
-            data += struct.pack("<IIIhhhhI", 0, 0, item_style, 10, 10, 50, 14, control)
+            data += struct.pack("<IIIhhhhI", 0, 0, item_styles[disabled], 10, 10, 50, 14, control)
             data += struct.pack("<HH", 0xFFFF, 0x0080) + utf16z("Button %d" % control) + b"\0\0"
     else:
         data = struct.pack("<IIHhhhh", style, 0, len(controls), 0, 0, 200, 100)
         data += b"\0\0" + b"\0\0" + utf16z(caption)
         data += struct.pack("<H", 8) + utf16z("MS Shell Dlg")
-        for control in controls:
+        for control, disabled in controls:
             data = align(data)
-            data += struct.pack("<IIhhhhH", item_style, 0, 10, 10, 50, 14, control)
+            data += struct.pack("<IIhhhhH", item_styles[disabled], 0, 10, 10, 50, 14, control)
             data += struct.pack("<HH", 0xFFFF, 0x0080) + utf16z("Button %d" % control) + b"\0\0"
     return data
 
@@ -142,7 +144,7 @@ def parse_dialog(text):
     parts = text.split(":")
     ident = int(parts[0])
     caption = parts[1]
-    controls = [int(c) for c in parts[2].split(",") if c] if len(parts) > 2 else []
+    controls = [(int(c.rstrip("d")), c.endswith("d")) for c in parts[2].split(",") if c] if len(parts) > 2 else []
     extended = len(parts) > 3 and parts[3] == "ex"
     return ident, caption, controls, extended
 

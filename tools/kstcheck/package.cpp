@@ -6,6 +6,7 @@
 
 #include "kstcheck.h"
 #include "settings/codepage.h"
+#include "settings/pathrule.h"
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -34,17 +35,10 @@ static std::vector<std::string> SplitPath(LPCSTR lpName)
 }
 
 // ".." and any other part made of dots and blanks alone with two dots or
-// more: Windows takes them for the parent directory, or strips them to it.
+// more, as the launcher counts them.
 static bool IsParentPart(const std::string& strPart)
 {
-    int nDots = 0;
-    for (char c : strPart) {
-        if (c == '.')
-            nDots++;
-        else if (c != ' ')
-            return false;
-    }
-    return nDots >= 2;
+    return IsParentElement(strPart.data(), strPart.size()) != FALSE;
 }
 
 static bool IsHerePart(const std::string& strPart)
@@ -52,38 +46,27 @@ static bool IsHerePart(const std::string& strPart)
     return strPart.empty() || strPart == ".";
 }
 
-int ClassifyPath(LPCSTR lpName)
-{
-    if (lpName[0] == '\\' || lpName[0] == '/')
-        return PATH_ABSOLUTE;
-    if (((lpName[0] >= 'A' && lpName[0] <= 'Z') || (lpName[0] >= 'a' && lpName[0] <= 'z')) && lpName[1] == ':')
-        return PATH_DRIVE;
-    int nDepth = 0;
-    for (const std::string& strPart : SplitPath(lpName)) {
-        if (IsHerePart(strPart))
-            continue;
-        if (IsParentPart(strPart)) {
-            if (--nDepth < 0)
-                return PATH_CLIMBS;
-        } else {
-            nDepth++;
-        }
-    }
-    return PATH_INSIDE;
-}
-
 const char* PathProblem(int nClass)
 {
     switch (nClass) {
-    case PATH_ABSOLUTE:
+    case NAME_EMPTY:
+        return "is empty";
+    case NAME_ABSOLUTE:
         return "is an absolute path";
-    case PATH_DRIVE:
+    case NAME_DRIVE:
         return "names a drive";
-    case PATH_CLIMBS:
+    case NAME_COLON:
+        return "holds a \":\", which names a stream of a file";
+    case NAME_CLIMBS:
         return "climbs out of the package with \"..\"";
     default:
         return "lies in the package";
     }
+}
+
+BOOL LeavesPackage(int nClass)
+{
+    return nClass == NAME_ABSOLUTE || nClass == NAME_DRIVE || nClass == NAME_CLIMBS;
 }
 
 static std::string FoldAscii(const std::string& strText)
@@ -104,7 +87,7 @@ BOOL EqualIgnoringAsciiCase(LPCSTR lpA, LPCSTR lpB)
 // case folded; one part "/.." when it leads out.
 static std::string NormalName(LPCSTR lpName)
 {
-    if (ClassifyPath(lpName) != PATH_INSIDE)
+    if (ClassifyName(lpName) != NAME_INSIDE)
         return std::string("/") + FoldAscii(lpName);
     std::vector<std::string> kept;
     for (const std::string& strPart : SplitPath(lpName)) {
@@ -201,8 +184,8 @@ PKGFILE FindPackageFile(LPCSTR lpName)
 {
     PKGFILE file;
     file.nKind = PKG_MISSING;
-    int nClass = ClassifyPath(lpName);
-    if (nClass == PATH_ABSOLUTE || nClass == PATH_DRIVE) {
+    int nClass = ClassifyName(lpName);
+    if (nClass == NAME_ABSOLUTE || nClass == NAME_DRIVE) {
         file.nKind = PKG_UNREACHABLE;
         return file;
     }

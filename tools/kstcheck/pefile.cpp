@@ -25,6 +25,7 @@
 #define RT_DIALOG_ID 5
 #define DS_SETFONT_STYLE 0x40u
 #define FLASH_BUTTON_ID 101
+#define WS_DISABLED_STYLE 0x08000000u
 #define RES_SUBDIRECTORY 0x80000000u
 #define RES_NAMED 0x80000000u
 
@@ -229,11 +230,15 @@ static void ParseDialog(const uint8_t* pData, size_t nSize, bool bWhole, PEDIALO
     for (uint32_t i = 0; i < nItems && !cursor.bFailed; i++) {
         AlignTo4(&cursor);
         uint32_t dwId;
+        uint32_t dwItemStyle;
         if (bExtended) {
-            Skip(&cursor, 4 + 4 + 4 + 8);  // help id, extended style, style, position and size
+            Skip(&cursor, 4 + 4);          // help id, extended style
+            dwItemStyle = Take32(&cursor);
+            Skip(&cursor, 8);              // position and size
             dwId = Take32(&cursor);
         } else {
-            Skip(&cursor, 4 + 4 + 8);      // style, extended style, position and size
+            dwItemStyle = Take32(&cursor);
+            Skip(&cursor, 4 + 8);          // extended style, position and size
             dwId = Take16(&cursor);
         }
         TakeNameOrOrdinal(&cursor, &bPresent, &wOrdinal, NULL, 0);  // class
@@ -243,8 +248,10 @@ static void ParseDialog(const uint8_t* pData, size_t nSize, bool bWhole, PEDIALO
         if (cursor.bFailed)
             break;
         pDialog->nControls++;
-        if (dwId == FLASH_BUTTON_ID)
+        if (dwId == FLASH_BUTTON_ID && !pDialog->bHasFlashButton) {
             pDialog->bHasFlashButton = true;
+            pDialog->bFlashButtonDisabled = (dwItemStyle & WS_DISABLED_STYLE) != 0;
+        }
     }
     pDialog->bCut = cursor.bFailed || !bWhole;
 }

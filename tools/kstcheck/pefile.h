@@ -59,6 +59,7 @@ struct PEDIALOG {
     bool bCaptionCut;                     // longer than PE_MAX_CAPTION units
     uint32_t nControls;                   // controls read
     bool bHasFlashButton;                 // a control with id 101
+    bool bFlashButtonDisabled;            // the first such control starts disabled (WS_DISABLED)
 };
 
 struct PEINFO {

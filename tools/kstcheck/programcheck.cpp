@@ -11,6 +11,7 @@
 #include "launch/results.h"
 #include "pefile.h"
 #include "settings/codepage.h"
+#include "settings/pathrule.h"
 
 #define PROBE_PROGRAM "BIOSVER.EXE"
 // Dialog captions listed when none equals the Title.
@@ -160,11 +161,18 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
         Report(LEVEL_NOTE, AREA_FLASHER,
                Format("%s has %u dialogs: the first %u are checked", strName.c_str(), pInfo->nDialogs,
                       pInfo->nDialogsKept));
-    if (pButtonDialog)
+    if (pButtonDialog) {
         Report(LEVEL_OK, AREA_FLASHER,
                Format("%s of %s holds control 101, the Flash BIOS button", DialogName(pButtonDialog).c_str(),
                       strName.c_str()));
-    else
+        // The launcher presses it only as a user could: once it is enabled.
+        if (pButtonDialog->bFlashButtonDisabled)
+            Report(LEVEL_WARNING, AREA_FLASHER,
+                   Format("control 101 of %s of %s starts disabled: the launcher waits about five seconds for the "
+                          "flasher to enable it, and otherwise ends with %s",
+                          DialogName(pButtonDialog).c_str(), strName.c_str(),
+                          LauncherStop(STAGE_FLASHER, RC_FLASH_BUTTON).c_str()));
+    } else
         Report(LEVEL_WARNING, AREA_FLASHER,
                Format("no dialog of %s holds a control with id 101%s: the launcher would end with %s, unless the "
                       "flasher adds the button at run time",
@@ -249,8 +257,8 @@ void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher)
         }
     }
     std::string strFirst = ProgramName(candidates[0]);
-    int nClass = ClassifyPath(strFirst.c_str());
-    if (nClass != PATH_INSIDE) {
+    int nClass = ClassifyName(strFirst.c_str());
+    if (LeavesPackage(nClass)) {
         Report(LEVEL_ERROR, AREA_FLASHER,
                Format("the flasher %s %s: a package must carry its flasher, or the launcher ends with %s",
                       Quoted(strFirst).c_str(), PathProblem(nClass), strStop.c_str()));
@@ -260,7 +268,7 @@ void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher)
     std::string strName;
     for (const std::string& strCandidate : candidates) {
         std::string strTry = ProgramName(strCandidate);
-        if (ClassifyPath(strTry.c_str()) != PATH_INSIDE)
+        if (LeavesPackage(ClassifyName(strTry.c_str())))
             continue;
         file = FindPackageFile(strTry.c_str());
         if (file.nKind == PKG_FILE) {

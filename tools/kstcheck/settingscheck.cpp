@@ -11,6 +11,7 @@
 #include "launch/results.h"
 #include "settings/codepage.h"
 #include "settings/inireader.h"
+#include "settings/pathrule.h"
 
 #define SECTION_COUNT 2
 #define KEY_COUNT 3
@@ -405,11 +406,13 @@ void CheckBackupFile(LPCSTR lpFlasher)
     std::string strWhere;
     if (g_aSources[KEY_BACKUP_FILE].nLine && !g_aSources[KEY_BACKUP_FILE].bEmpty)
         strWhere = Format("line %u: ", g_aSources[KEY_BACKUP_FILE].nLine);
-    int nClass = ClassifyPath(lpBackup);
-    if (nClass != PATH_INSIDE) {
-        Report(LEVEL_ERROR, AREA_SETTINGS,
-               Format("%sBackupFile %s %s: the launcher deletes that file after every flash", strWhere.c_str(),
-                      Quoted(lpBackup).c_str(), PathProblem(nClass)));
+    // The launcher's own rule: it deletes a backup file only inside its folder.
+    int nClass = ClassifyName(lpBackup);
+    if (nClass != NAME_INSIDE) {
+        Report(LEVEL_WARNING, AREA_SETTINGS,
+               Format("%sBackupFile %s %s: the launcher deletes no file outside its folder and leaves this one in "
+                      "place",
+                      strWhere.c_str(), Quoted(lpBackup).c_str(), PathProblem(nClass)));
         return;
     }
     struct {

@@ -121,6 +121,8 @@ pe/long-dialog --dialog '100:Vesmar WinKestrom:101,102' --hostile long-dialog
 pe/no-pe --hostile no-pe
 pe/cut-headers --dialog '100:Vesmar WinKestrom:101' --truncate 300
 pe/cut-data --dialog '100:Vesmar WinKestrom:101' --truncate 700
+pe/disabled-button --dialog '100:Vesmar WinKestrom:102,101d'
+pe/disabled-button-ex --dialog '100:Vesmar WinKestrom:101d,102:ex'
 EOF
 printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >good/KESTROM.INI
 { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
@@ -210,22 +212,26 @@ expect zero-and-end 0 'ok settings Title "Before" (line 3)' 'ok settings ImageFi
 ini end-mark-last '[UI]\r\nTitle=Last\r\n\x1a'
 expect end-mark-last 0 'ok settings Title "Last" (line 2)' '!warning' -- end-mark-last
 
-# The backup file is deleted after every flash: it must stay in the package.
+# The launcher deletes the backup file only inside its folder: one outside
+# stays where it is, with a warning.
+LEAVES='the launcher deletes no file outside its folder and leaves this one in place'
 ini backup-climbs '[Main]\r\nBackupFile=..\\other\\BIOS.BAK\r\n'
-expect backup-climbs 1 'error settings line 2: BackupFile "..\\other\\BIOS.BAK" climbs out of the package with "..": the launcher deletes that file after every flash' \
-  -- backup-climbs
+expect backup-climbs 0 "warning settings line 2: BackupFile \"..\\\\other\\\\BIOS.BAK\" climbs out of the package with \"..\": $LEAVES" \
+  '!error' -- backup-climbs
+expect backup-climbs-strict 1 -- --strict backup-climbs
 ini backup-deep-climb '[Main]\r\nBackupFile=sub\\..\\..\\BIOS.BAK\r\n'
-expect backup-deep-climb 1 'error settings line 2: BackupFile "sub\\..\\..\\BIOS.BAK" climbs out of the package with "..": the launcher deletes that file after every flash' \
+expect backup-deep-climb 0 "warning settings line 2: BackupFile \"sub\\\\..\\\\..\\\\BIOS.BAK\" climbs out of the package with \"..\": $LEAVES" \
   -- backup-deep-climb
 ini backup-drive '[Main]\r\nBackupFile=C:\\BIOS.BAK\r\n'
-expect backup-drive 1 'error settings line 2: BackupFile "C:\\BIOS.BAK" names a drive: the launcher deletes that file after every flash' \
-  -- backup-drive
+expect backup-drive 0 "warning settings line 2: BackupFile \"C:\\\\BIOS.BAK\" names a drive: $LEAVES" -- backup-drive
 ini backup-drive-relative '[Main]\r\nBackupFile=d:BIOS.BAK\r\n'
-expect backup-drive-relative 1 'error settings line 2: BackupFile "d:BIOS.BAK" names a drive: the launcher deletes that file after every flash' \
-  -- backup-drive-relative
+expect backup-drive-relative 0 "warning settings line 2: BackupFile \"d:BIOS.BAK\" names a drive: $LEAVES" -- backup-drive-relative
 ini backup-absolute '[Main]\r\nBackupFile=\\\\server\\share\\BIOS.BAK\r\n'
-expect backup-absolute 1 'error settings line 2: BackupFile "\\\\server\\share\\BIOS.BAK" is an absolute path: the launcher deletes that file after every flash' \
+expect backup-absolute 0 "warning settings line 2: BackupFile \"\\\\\\\\server\\\\share\\\\BIOS.BAK\" is an absolute path: $LEAVES" \
   -- backup-absolute
+ini backup-stream '[Main]\r\nBackupFile=BIOS.BAK:old\r\n'
+expect backup-stream 0 "warning settings line 2: BackupFile \"BIOS.BAK:old\" holds a \":\", which names a stream of a file: $LEAVES" \
+  -- backup-stream
 ini backup-inside '[Main]\r\nBackupFile=sub\\..\\OLD.BAK\r\n'
 expect backup-inside 0 'ok settings BackupFile "sub\\..\\OLD.BAK" (line 2)' '!error' '!warning' -- backup-inside
 ini backup-image '[Main]\r\nBackupFile=.\\flashabl.rom\r\n'
@@ -335,6 +341,13 @@ pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
 expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
   'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
   -- flasher-caption
+# The launcher presses control 101 only once the flasher has enabled it.
+DISABLED_BUTTON="warning flasher control 101 of dialog 100 of WINKESTROM.EXE starts disabled: the launcher waits about five seconds for the flasher to enable it, and otherwise ends with $NO_BUTTON"
+for kind in disabled-button disabled-button-ex; do
+  pkg "flasher-$kind"; cp "pe/$kind" "flasher-$kind/WINKESTROM.EXE"
+  expect "flasher-$kind" 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
+    "$DISABLED_BUTTON" -- "flasher-$kind"
+done
 pkg flasher-no-dialogs; cp pe/no-dialogs flasher-no-dialogs/WINKESTROM.EXE
 expect flasher-no-dialogs 0 'note flasher WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' \
   -- flasher-no-dialogs

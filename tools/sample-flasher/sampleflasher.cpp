@@ -5,10 +5,25 @@
 //
 // Options: -caption TEXT, -delay MS (before the window appears), -hidden,
 // -no101, -exit CODE, -stay (do not end after the command), -life MS (end
-// after this long whatever happens), -flashms MS (how long flashing takes).
-// Log: FLASHER.LOG in the current directory.
+// after this long whatever happens), -flashms MS (how long flashing takes),
+// -disable101 MS (the Flash BIOS button starts disabled, and the flasher
+// enables it after MS; 0: never), -disabledlg MS (the same for the whole
+// dialog, as while a box of its own is open).
+// Log: FLASHER.LOG in the current directory:
+//   CMDLINE <command line>         at the start
+//   READY                          the dialog and its controls are made
+//   SELF ENABLE <id>|DIALOG        the flasher enables it on its own
+//   SETTEXT <caption>              the dialog's caption is set
+//   ENABLE <id>|DIALOG <0|1>       a control, or the dialog, is enabled or disabled
+//   SHOW <0|1>                     the dialog is shown or hidden
+//   WMCOMMAND <id> <code>          every command the dialog receives
+//   COMMAND <caption>, CTRL <class> <id> <enabled>...   the Flash BIOS command: what it sees
+//   END <caption>, CTRL ...        before it ends after the command
+// Nothing after READY but SELF lines and what they cause means that no
+// other program touched the dialog.
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +33,12 @@ static HWND g_hDlg;
 static int g_nExit;
 static bool g_bStay;
 static DWORD g_dwFlashMs = 300;
+static bool g_bReady;
+
+#define TIMER_END 1
+#define TIMER_LIFE 2
+#define TIMER_ENABLE_BUTTON 3
+#define TIMER_ENABLE_DIALOG 4
 
 static BOOL CALLBACK LogChild(HWND hwnd, LPARAM)
 {
@@ -45,8 +66,52 @@ static void Touch(const char* lpName)
     }
 }
 
-static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM)
+// A line of the log, once the dialog is ready: what happens to it.
+static void Log(const char* lpFormat, ...)
 {
+    if (!g_bReady)
+        return;
+    va_list args;
+    va_start(args, lpFormat);
+    vfprintf(g_pLog, lpFormat, args);
+    va_end(args);
+    fflush(g_pLog);
+}
+
+// Every control logs its WM_ENABLE; the window procedure it had before is
+// kept in its user data.
+static LRESULT CALLBACK ControlProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_ENABLE) {
+        Log("ENABLE %d %d\n", GetDlgCtrlID(hwnd), wParam ? 1 : 0);
+    }
+    WNDPROC lpfnOld = (WNDPROC)GetWindowLongPtrA(hwnd, GWLP_USERDATA);
+    return CallWindowProcA(lpfnOld, hwnd, uMsg, wParam, lParam);
+}
+
+static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_SETTEXT) {
+        Log("SETTEXT %s\n", (const char*)lParam);
+        return FALSE;
+    }
+    if (uMsg == WM_ENABLE) {
+        Log("ENABLE DIALOG %d\n", wParam ? 1 : 0);
+        return FALSE;
+    }
+    if (uMsg == WM_SHOWWINDOW) {
+        Log("SHOW %d\n", wParam ? 1 : 0);
+        return FALSE;
+    }
+    if (uMsg == WM_COMMAND) {
+        Log("WMCOMMAND %u %u\n", (unsigned)LOWORD(wParam), (unsigned)HIWORD(wParam));
+    }
+    if (uMsg == WM_TIMER && (wParam == TIMER_ENABLE_BUTTON || wParam == TIMER_ENABLE_DIALOG)) {
+        KillTimer(hwnd, wParam);
+        Log("SELF ENABLE %s\n", wParam == TIMER_ENABLE_BUTTON ? "101" : "DIALOG");
+        EnableWindow(wParam == TIMER_ENABLE_BUTTON ? GetDlgItem(hwnd, 101) : hwnd, TRUE);
+        return TRUE;
+    }
     if (uMsg == WM_COMMAND && LOWORD(wParam) == 101) {
         LogState("COMMAND");
         char szBackup[260];
@@ -55,16 +120,16 @@ static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM)
         Touch("WINKESTROM.GID");
         Sleep(g_dwFlashMs);
         if (!g_bStay)
-            SetTimer(hwnd, 1, 300, NULL);
+            SetTimer(hwnd, TIMER_END, 300, NULL);
         return TRUE;
     }
-    if (uMsg == WM_TIMER && wParam == 1) {
-        KillTimer(hwnd, 1);
+    if (uMsg == WM_TIMER && wParam == TIMER_END) {
+        KillTimer(hwnd, TIMER_END);
         LogState("END");
         PostQuitMessage(g_nExit);
         return TRUE;
     }
-    if (uMsg == WM_TIMER && wParam == 2) {
+    if (uMsg == WM_TIMER && wParam == TIMER_LIFE) {
         PostQuitMessage(g_nExit);
         return TRUE;
     }
@@ -80,6 +145,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     const char* lpCaption = "Vesmar WinKestrom";
     DWORD dwDelay = 0, dwLife = 0;
     bool bHidden = false, bNo101 = false;
+    int nButtonOffMs = -1, nDialogOffMs = -1;
     for (int i = 1; i < __argc; i++) {
         const char* a = __argv[i];
         bool bNext = i + 1 < __argc;
@@ -93,6 +159,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
             dwLife = (DWORD)atoi(__argv[++i]);
         else if (!strcmp(a, "-flashms") && bNext)
             g_dwFlashMs = (DWORD)atoi(__argv[++i]);
+        else if (!strcmp(a, "-disable101") && bNext)
+            nButtonOffMs = atoi(__argv[++i]);
+        else if (!strcmp(a, "-disabledlg") && bNext)
+            nDialogOffMs = atoi(__argv[++i]);
         else if (!strcmp(a, "-hidden"))
             bHidden = true;
         else if (!strcmp(a, "-no101"))
@@ -128,16 +198,27 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     for (auto& c : controls) {
         if (bNo101 && c.nId == 101)
             continue;
-        HWND hCtrl = CreateWindowExA(0, c.lpClass, c.lpText, WS_CHILD | WS_VISIBLE | c.dwStyle, c.x, c.y, c.w, c.h,
-                                     g_hDlg, (HMENU)(INT_PTR)c.nId, hInstance, NULL);
+        DWORD dwDisabled = c.nId == 101 && nButtonOffMs >= 0 ? WS_DISABLED : 0;
+        HWND hCtrl = CreateWindowExA(0, c.lpClass, c.lpText, WS_CHILD | WS_VISIBLE | c.dwStyle | dwDisabled, c.x, c.y,
+                                     c.w, c.h, g_hDlg, (HMENU)(INT_PTR)c.nId, hInstance, NULL);
+        SetWindowLongPtrA(hCtrl, GWLP_USERDATA, SetWindowLongPtrA(hCtrl, GWLP_WNDPROC, (LONG_PTR)ControlProc));
         SendMessageA(hCtrl, WM_SETFONT, (WPARAM)hFont, TRUE);
         if (c.nId == 401)
             SendMessageA(hCtrl, LB_ADDSTRING, 0, (LPARAM) "Ready to flash.");
     }
+    if (nDialogOffMs >= 0)
+        EnableWindow(g_hDlg, FALSE);
     if (!bHidden)
         ShowWindow(g_hDlg, SW_SHOW);
     if (dwLife)
-        SetTimer(g_hDlg, 2, dwLife, NULL);
+        SetTimer(g_hDlg, TIMER_LIFE, dwLife, NULL);
+    if (nButtonOffMs > 0)
+        SetTimer(g_hDlg, TIMER_ENABLE_BUTTON, (UINT)nButtonOffMs, NULL);
+    if (nDialogOffMs > 0)
+        SetTimer(g_hDlg, TIMER_ENABLE_DIALOG, (UINT)nDialogOffMs, NULL);
+    fputs("READY\n", g_pLog);
+    fflush(g_pLog);
+    g_bReady = true;
 
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
