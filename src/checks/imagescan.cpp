@@ -66,6 +66,6 @@ int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize)
             bAtFileStart = FALSE;
         nStart = nEnd - nKeepFrom;
     }
-    fclose(pFile);
+    CloseSharedRead(pFile);
     return nResult;
 }

@@ -75,7 +75,26 @@ struct State {
 
 State g_state;
 char g_szCommandLine[4096];
+
+// What is open now: files by their stream, which is unique while open;
+// handles by the reset they belong to and their value, which repeats.
+std::map<std::string, std::string> g_openResources;
+unsigned g_nGeneration;
 int g_nMutexToken;
+
+std::string FileKey(const FILE* pFile)
+{
+    char szKey[64];
+    snprintf(szKey, sizeof szKey, "file %p", (const void*)pFile);
+    return szKey;
+}
+
+std::string HandleKey(HANDLE hObject)
+{
+    char szKey[64];
+    snprintf(szKey, sizeof szKey, "handle %u %p", g_nGeneration, hObject);
+    return szKey;
+}
 
 // Remembers the first platform function called since the reset.
 void NoteCall(const char* lpName)
@@ -253,6 +272,7 @@ bool EnumDescendants(HWND hParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
 
 void FakeReset()
 {
+    g_nGeneration++;
     g_state = State();
     g_szCommandLine[0] = 0;
 }
@@ -375,6 +395,19 @@ void FakeEndProcess(int nIndex, DWORD dwExitCode)
     g_state.processes[(size_t)nIndex].dwEndCode = dwExitCode;
 }
 
+std::vector<std::string> FakeOpenResources()
+{
+    std::vector<std::string> open;
+    for (const auto& resource : g_openResources)
+        open.push_back(resource.second);
+    return open;
+}
+
+void FakeForgetOpenResources()
+{
+    g_openResources.clear();
+}
+
 int FakeOpenHandles()
 {
     int nOpen = 0;
@@ -444,7 +477,21 @@ FILE* OpenSharedRead(LPCSTR lpFileName)
     struct stat st;
     if (stat(lpFileName, &st) == 0 && S_ISDIR(st.st_mode))
         return NULL;
-    return fopen(lpFileName, "rb");
+    FILE* pFile = fopen(lpFileName, "rb");
+    if (pFile)
+        g_openResources[FileKey(pFile)] = std::string("file \"") + lpFileName + "\"";
+    return pFile;
+}
+
+void CloseSharedRead(FILE* pFile)
+{
+    NoteCall("CloseSharedRead");
+    auto it = g_openResources.find(FileKey(pFile));
+    Log("CloseSharedRead " + (it != g_openResources.end() ? it->second : std::string("(not open)")));
+    if (it != g_openResources.end())
+        g_openResources.erase(it);
+    if (pFile)
+        fclose(pFile);
 }
 
 void AbortProcess()
@@ -679,6 +726,11 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     size_t nIndex = g_state.processes.size() - 1;
     lpProcessInformation->hProcess = (HANDLE)(uintptr_t)(0x1000 + 2 * nIndex);
     lpProcessInformation->hThread = (HANDLE)(uintptr_t)(0x1000 + 2 * nIndex + 1);
+    std::string strOf = " of \"" + (call.bHasCommandLine ? call.strCommandLine : call.strApplication) + "\"";
+    g_openResources[HandleKey(lpProcessInformation->hProcess)] =
+        "process handle " + HandleText(lpProcessInformation->hProcess) + strOf;
+    g_openResources[HandleKey(lpProcessInformation->hThread)] =
+        "thread handle " + HandleText(lpProcessInformation->hThread) + strOf;
     lpProcessInformation->dwProcessId = (DWORD)(100 + nIndex);
     lpProcessInformation->dwThreadId = (DWORD)(200 + nIndex);
     if (g_state.processes[nIndex].desc.fnOnStart)
@@ -729,6 +781,7 @@ BOOL CloseHandle(HANDLE hObject)
     if (!bOpen)
         return FALSE;
     bOpen = false;
+    g_openResources.erase(HandleKey(hObject));
     return TRUE;
 }
 

@@ -103,6 +103,14 @@ const std::vector<FakeProcessCall>& FakeProcessCalls();
 void FakeEndProcess(int nIndex, DWORD dwExitCode);  // nIndex: order of start, from 0
 int FakeOpenHandles();  // process and thread handles not yet closed
 
+// What the product opened and has not closed: files (OpenSharedRead and
+// CloseSharedRead) and process and thread handles, one description each
+// ("file \"BV\"", "process handle 0x1000 of \"BIOSVER.EXE\"").
+// Kept across FakeReset, so that every round of a test counts; emptied
+// only by FakeForgetOpenResources.
+std::vector<std::string> FakeOpenResources();
+void FakeForgetOpenResources();
+
 // Windows. A top-level window exists from the nAppearAtSearch-th search on
 // (1: from the first); a search is a FindWindowExA call that starts a walk
 // (no window to search after). Its descendants exist with it and belong to

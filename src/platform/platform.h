@@ -24,6 +24,8 @@
 // read and write it meanwhile. Returns NULL when it cannot be opened (also
 // when the name is a directory).
 FILE* OpenSharedRead(LPCSTR lpFileName);
+// Closes a file that OpenSharedRead opened; NULL is left alone.
+void CloseSharedRead(FILE* pFile);
 
 // Ends the process abnormally, as after a failed assertion.
 void AbortProcess();

@@ -11,6 +11,12 @@ FILE* OpenSharedRead(LPCSTR lpFileName)
     return _fsopen(lpFileName, "rb", _SH_DENYNO);
 }
 
+void CloseSharedRead(FILE* pFile)
+{
+    if (pFile)
+        fclose(pFile);
+}
+
 void AbortProcess()
 {
     // Like abort(), but without the C runtime's own message and without

@@ -180,6 +180,6 @@ DWORD ReadIniValue(LPCSTR lpFileName, LPCSTR lpSection, LPCSTR lpKey, LPSTR lpBu
         memcpy(lpBuffer, szCut, dwResult);
         break;
     }
-    fclose(text.pFile);
+    CloseSharedRead(text.pFile);
     return dwResult;
 }

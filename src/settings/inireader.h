@@ -33,7 +33,7 @@ void BoundedCopy(LPSTR lpDest, LPCSTR lpSource, DWORD dwSize);
 // A file read the way the C runtime's text mode reads it on Windows, so both
 // builds see the same lines: CR LF reads as LF, a lone CR stays, and a byte
 // 0x1A ends the data. pFile is opened in binary mode (OpenSharedRead) and
-// bEnded starts FALSE; the caller closes pFile.
+// bEnded starts FALSE; the caller closes pFile (CloseSharedRead).
 struct TEXTFILE {
     FILE* pFile;
     BOOL bEnded;

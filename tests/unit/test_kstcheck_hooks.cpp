@@ -52,7 +52,7 @@ TEST_F(HookTest, LineReadingCountsEveryByteOfAPiece)
     EXPECT_EQ(std::string(szLine + 45, 2), "\rz");
     EXPECT_EQ(ReadTextLine(&text, szLine, INI_LINE_SIZE), 0u);
     EXPECT_FALSE(feof(text.pFile));
-    fclose(text.pFile);
+    CloseSharedRead(text.pFile);
 }
 
 TEST_F(HookTest, CutsOfALineAreTheReaders)

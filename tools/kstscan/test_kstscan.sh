@@ -47,9 +47,62 @@ expect zero-byte 0 'zero.rom: "A"' -- zero.rom
 expect marker-at-start 1 "early.rom: [-65] ${none_msg}" -- early.rom
 expect empty 1 "empty.rom: [-65] ${none_msg}" -- empty.rom
 expect directory 1 "folder.rom: [-129] ${open_msg}" -- folder.rom
-long=$(printf 'x%.0s' $(seq 300))
-expect long-name 1 "${long}: name longer than 259 bytes" -- "$long"
 expect usage 2 "usage: kstscan IMAGE...${nl}Prints the BIOS version the launcher would show for each image." --
+
+# ---- the version's bytes, one class a row: what is escaped and how ---------------
+# BYTES (printf, four of them)|SHOWN. Control bytes and 0x7F as \xHH (tab,
+# line feed and carriage return too), the backslash doubled; the blank,
+# the other printable bytes and every byte of 0x80 and above as they are.
+while IFS='|' read -r bytes shown; do
+  printf "${bytes}-0000-" >byte.rom
+  expect "byte $bytes" 0 "byte.rom: \"$shown\"" -- byte.rom
+done <<'EOF'
+A\tB\t|A\x09B\x09
+\nAB\n|\x0AAB\x0A
+\rAB\r|\x0DAB\x0D
+\x01\x1f\x7f\x1b|\x01\x1F\x7F\x1B
+\\A\\\\|\\A\\\\
+ A B| A B
+\x20~!\x7e| ~!~
+EOF
+# Bytes of 0x80 and above, a double-byte character's trail backslash apart,
+# stay as they are.
+printf 'x\x80\xff\xa0\xc4-0000-' >high.rom
+expect "high bytes" 0 "$(printf 'high.rom: "\x80\xff\xa0\xc4"')" -- high.rom
+
+# ---- the length of a name: the launcher holds 259 bytes ----------------------------
+# A name of exactly 259 bytes is scanned; one byte more is refused unscanned.
+d1=$(printf 'd%.0s' $(seq 120)); d2=$(printf 'e%.0s' $(seq 120))
+mkdir -p "$d1/$d2"
+at=$d1/$d2/$(printf 'f%.0s' $(seq 14))ROM  # 120 + 1 + 120 + 1 + 17 = 259 bytes
+past=${at}X
+printf 'x1.07-0000-' >"$at"
+printf 'x1.07-0000-' >"$past"
+expect "name of 259 bytes" 0 "${at}: \"1.07\"" -- "$at"
+expect "name of 260 bytes" 1 "${past}: name longer than 259 bytes" -- "$past"
+
+# ---- the exit code for every mix of good and bad images --------------------------
+# IMAGES|EXIT: 0 only when every image has a version.
+while IFS='|' read -r images want; do
+  # shellcheck disable=SC2086
+  "${scan[@]}" $images >/dev/null 2>&1; rc=$?
+  if [ "$rc" = "$want" ]; then echo "ok   exit $want for $images"; else
+    echo "FAIL exit for $images: $rc (want $want)"; failures=$((failures + 1)); fi
+done <<EOF
+good.rom|0
+good.rom ctrl.rom good.rom|0
+none.rom|1
+missing.rom|1
+early.rom|1
+folder.rom|1
+$past|1
+none.rom good.rom|1
+good.rom none.rom|1
+good.rom missing.rom good.rom|1
+missing.rom good.rom|1
+good.rom $past|1
+$past good.rom|1
+EOF
 
 [ "$failures" = 0 ] || { echo "kstscan: $failures failed"; exit 1; }
 echo "kstscan: all passed"
