@@ -80,13 +80,18 @@ listing() {
 mkdir -p "$tmp/t-a" "$tmp/elsewhere/a/much/longer/path"
 log=$(run_release "$release" TMPDIR="$tmp/t-a" -- "$tmp/a" 2>&1) || bad "release builds" "$log"
 
-# A second clone whose work tree has another version and a check-exe.sh that
-# fails and leaves a mark: neither may reach the release.
+# A second clone whose work tree has another version, another README and a
+# check-exe.sh that fails and leaves a mark: none of them may reach the
+# release.
 clone2=$tmp/second/clone
 git clone -q "$clone" "$clone2"
 sed -i 's/^project(KSTGATE VERSION [0-9.]* /project(KSTGATE VERSION 9.9.9 /' "$clone2/CMakeLists.txt"
 sed -i "2i touch '$tmp/work-tree-checker-ran'; exit 1" "$clone2/tools/check-exe.sh"
+echo "Not committed." >>"$clone2/README.md"
 check "the second clone's work tree has version 9.9.9" grep -q 'VERSION 9\.9\.9 ' "$clone2/CMakeLists.txt"
+# Its output directory holds the signatures of an earlier, signed release.
+mkdir -p "$tmp/b/$name-win64"
+echo stale >"$tmp/b/SHA256SUMS.sig"; echo stale >"$tmp/b/$name-win64/KSTGATE.exe.sig.pem"
 log=$(run_release "$clone2/tools/release.sh" TMPDIR="$tmp/elsewhere/a/much/longer/path" -- "$tmp/b" 2>&1) ||
   bad "release builds from a work tree with uncommitted changes" "$log"
 check "uncommitted changes: the zips have the commit's version" \
@@ -105,7 +110,8 @@ done
 check "the same sums" cmp "$tmp/a/SHA256SUMS" "$tmp/b/SHA256SUMS"
 check "the sums cover both zips and BUILDINFO and hold" bash -c "cd '$tmp/a' && test \$(wc -l <SHA256SUMS) = 3 &&
   grep -q ' BUILDINFO\$' SHA256SUMS && sha256sum --quiet -c SHA256SUMS"
-check "unsigned: no SHA256SUMS.sig" test ! -e "$tmp/a/SHA256SUMS.sig"
+check "unsigned over signed: no signature of the earlier release left" \
+  test ! -e "$tmp/b/SHA256SUMS.sig" -a ! -e "$tmp/b/$name-win64"
 
 # ---- the build record ------------------------------------------------------------
 
@@ -265,13 +271,15 @@ verify_sums() {  # verify_sums DIR CERT
     -CAfile "$2" -out /dev/null)
 }
 check "SHA256SUMS.sig verifies" verify_sums "$tmp/s" "$keys/signer.pem"
-check "SHA256SUMS.sig: the other certificate does not verify it" fails verify_sums "$tmp/s" "$keys/other.pem"
+# (A check that must fail needs a signature to fail on.)
+verify_fails() { [ -s "$1/SHA256SUMS.sig" ] && ! verify_sums "$@"; }
+check "SHA256SUMS.sig: the other certificate does not verify it" verify_fails "$tmp/s" "$keys/other.pem"
 mkdir -p "$tmp/changed"
 cp "$tmp/s/SHA256SUMS" "$tmp/s/SHA256SUMS.sig" "$tmp/changed/"
 python3 -c 'import sys; p = sys.argv[1]; d = bytearray(open(p, "rb").read()); d[0] ^= 1; open(p, "wb").write(d)' \
   "$tmp/changed/SHA256SUMS"
 check "SHA256SUMS.sig: one byte of SHA256SUMS changed, it no longer verifies" \
-  fails verify_sums "$tmp/changed" "$keys/signer.pem"
+  verify_fails "$tmp/changed" "$keys/signer.pem"
 
 # The same from a password-protected PKCS#12 file.
 log=$(with_standins "$tmp/log-p" "$tmp/p" KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret" 2>&1) ||
@@ -314,14 +322,16 @@ interrupted "HUP during the hand-over" HUP mv
 
 # ---- bad signing input -----------------------------------------------------------
 
-# refused DESCRIPTION MESSAGE ENV...: release.sh fails at once, says MESSAGE,
-# and the files of an earlier release in its output directory are gone.
+# refused DESCRIPTION MESSAGE ENV...: release.sh fails before it builds
+# anything, says MESSAGE, and the files of an earlier release in its output
+# directory are gone.
 refused() {
   local description=$1 message=$2 dir=$tmp/refused log rc
   shift 2
   rm -rf "$dir"; cp -R "$tmp/s" "$dir"
   log=$(run_release "$release" "$@" -- "$dir" 2>&1); rc=$?
-  if [ $rc != 0 ] && grep -qF -- "$message" <<<"$log" && no_release_files "$dir"; then
+  if [ $rc != 0 ] && grep -qF -- "$message" <<<"$log" && ! grep -q '^release: building' <<<"$log" &&
+     no_release_files "$dir"; then
     ok "refused: $description"
   else
     bad "refused: $description (exit $rc)" "$log"
