@@ -323,7 +323,7 @@ for arch in win32 win64; do
   program "$arch.libgcc" "$("$cxx" -print-file-name=libgcc.a)"
   program "$arch.crt" "$("$cxx" -print-file-name=crt2.o)"
   program "$arch.winpthread" "$("$cxx" -print-file-name=libwinpthread.a)"
-  headers=$(printf '#include <windows.h>\n' | "$cxx" -x c++ -M - | tr -s ' \\\n' '\n\n' | grep '/windows\.h$' | head -n 1)
+  headers=$(printf '#include <windows.h>\n' | "$cxx" -x c++ -M - | tr -s ' \\\n' '\n\n' | awk '/\/windows\.h$/ && !n++')
   [ -n "$headers" ] || fail "build record: $arch: the compiler finds no windows.h"
   program "$arch.headers" "$headers"
 
@@ -372,7 +372,7 @@ EOF
 done
 
 LC_ALL=C sort -o "$dist/BUILDINFO" "$record"
-if grep -qF -e "$work" -e "$root" -e "$out" "$dist/BUILDINFO"; then fail "BUILDINFO holds a build path"; fi
+if grep -qF -e "$work" -e "$root" "$dist/BUILDINFO"; then fail "BUILDINFO holds a build path"; fi
 
 # ---- sums, and their signature ---------------------------------------------------
 
@@ -393,6 +393,13 @@ fi
 # (the same file system), then each file is renamed into place, SHA256SUMS
 # last; an interruption on the way takes out what had arrived.
 
+for file in "$dist"/* "$dist"/.[!.]*; do
+  [ -e "$file" ] || continue
+  case " ${release_files[*]} " in
+    *" ${file##*/} "*) ;;
+    *) fail "${file##*/} is not one of the release's files: it would be left behind in OUT" ;;
+  esac
+done
 handover=$(mktemp -d "$out/.kst-release.XXXXXX")
 cp -R "$dist/." "$handover/"
 remove_release_files
