@@ -5,7 +5,8 @@
 #     (each: KSTGATE.exe and the console tools of that architecture, README.md)
 #   OUT/BUILDINFO (the commit, the tools that made the release: path, Debian
 #     package and version of each, and the build flags)
-#   OUT/SHA256SUMS (every other file in OUT)
+#   OUT/SHA256SUMS (the sums of all these files, and of the exes' signatures
+#     when signing)
 # OUT is dist/ unless given: tools/release.sh [OUT]
 #
 # Everything the release is built from, and everything this script runs from
@@ -76,7 +77,6 @@ interrupted() {
 }
 trap cleanup EXIT
 for signal in INT TERM HUP; do
-  # shellcheck disable=SC2064  # the signal's name is fixed here
   trap "interrupted $signal" "$signal"
 done
 
