@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# The release as a product: two release builds in two directories give the
-# same bytes; the released launchers pass check-exe and one runs end to end;
-# signed with a throwaway certificate, every exe verifies, and a published
-# signature attached to the unsigned rebuild gives the signed exe byte for
-# byte; bad signing input fails with a clear message and leaves no zip.
+# The release as a product, built from scratch clones of the tree under test,
+# never from the developer's tree:
+# - two release builds in two directories give the same bytes and the same
+#   build record (BUILDINFO), which names the compilers of cmake/ with their
+#   Debian versions, holds no build path and is covered by SHA256SUMS;
+# - uncommitted changes to the version or to check-exe.sh do not reach it;
+# - the released launchers pass check-exe and one runs end to end;
+# - signed with a throwaway certificate (a PEM key with a password, and a
+#   PKCS#12 file), every exe verifies, a published signature attached to the
+#   unsigned rebuild gives the signed exe byte for byte, and SHA256SUMS.sig
+#   verifies, and fails for a changed SHA256SUMS; the password is on no
+#   command line, in no file and in the environment of no tool;
+# - a run interrupted during the build, the signing or the hand-over leaves
+#   no release files in its output directory, no temporary directory, and the
+#   directory's other files as they were;
+# - bad signing input fails with a clear message and leaves no release.
 # Usage: test_release.sh WINDOWS_BUILD_DIR   (its sample programs run the
 # end-to-end case)
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
-release=$root/tools/release.sh
-name=KSTGATE-$(sed -n 's/^project(KSTGATE VERSION \([0-9][0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
 tmp=$(mktemp -d /tmp/kst-release-test.XXXXXX)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -23,29 +32,203 @@ check() {  # check DESCRIPTION COMMAND...
 }
 unzip_to() { python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$1" "$2"; }
 zip_names() { python3 -c 'import sys, zipfile; print(" ".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$1"; }
-no_zip() { ! ls "$1"/*.zip >/dev/null 2>&1; }
 
-# ---- reproducible --------------------------------------------------------------
+# ---- scratch clones ------------------------------------------------------------
+# The tree under test as it is (its uncommitted changes and new files too),
+# committed in a scratch clone; the developer's tree and repository are only
+# read.
+clone=$tmp/clone
+git clone -q "$root" "$clone"
+git -C "$clone" checkout -q -B scratch "$(git -C "$root" rev-parse HEAD)"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard |
+  tar --null -T - --ignore-failed-read -cf - 2>/dev/null) | tar -xf - -C "$clone"
+(cd "$root" && git ls-files -z --deleted) | (cd "$clone" && xargs -0 -r rm -f --)
+if [ -n "$(git -C "$clone" status --porcelain)" ]; then
+  git -C "$clone" add -A
+  git -C "$clone" -c user.name="release test" -c user.email=test@invalid commit -q -m "tree under test"
+fi
+commit=$(git -C "$clone" rev-parse HEAD)
+version=$(git -C "$clone" show HEAD:CMakeLists.txt | sed -n 's/^project(KSTGATE VERSION \([0-9][0-9.]*\) .*/\1/p')
+name=KSTGATE-$version
+release=$clone/tools/release.sh
 
-log=$("$release" "$tmp/a" 2>&1) || bad "release builds" "$log"
-mkdir -p "$tmp/elsewhere/a/much/longer/path"
-log=$(TMPDIR=$tmp/elsewhere/a/much/longer/path "$release" "$tmp/b" 2>&1) || bad "release builds again" "$log"
+# run_release SCRIPT ENV... -- OUT: a clone's release.sh with ENV, its INT,
+# TERM and HUP at their defaults (a test run started in the background would
+# hand them on ignored), ended after ten minutes at most.
+run_release() {
+  local script=$1 vars=()
+  shift
+  while [ "$1" != -- ]; do vars+=("$1"); shift; done
+  env "${vars[@]}" env --default-signal=INT,TERM,HUP timeout 600 "$script" "$2"
+}
+fails() { ! "$@"; }
+
+release_names=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS SHA256SUMS.sig)
+no_release_files() {  # no_release_files DIR
+  local file
+  for file in "${release_names[@]}"; do [ ! -e "$1/$file" ] || return 1; done
+}
+# listing DIR: every entry below DIR, files with their checksums.
+listing() {
+  (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while read -r entry; do
+    if [ -f "$entry" ]; then echo "$entry $(sha256sum <"$entry" | cut -c1-64)"; else echo "$entry/"; fi
+  done)
+}
+
+# ---- reproducible, and from the commit -----------------------------------------
+
+mkdir -p "$tmp/t-a" "$tmp/elsewhere/a/much/longer/path"
+log=$(run_release "$release" TMPDIR="$tmp/t-a" -- "$tmp/a" 2>&1) || bad "release builds" "$log"
+
+# A second clone whose work tree has another version, another README and a
+# check-exe.sh that fails and leaves a mark: none of them may reach the
+# release.
+clone2=$tmp/second/clone
+git clone -q "$clone" "$clone2"
+sed -i 's/^project(KSTGATE VERSION [0-9.]* /project(KSTGATE VERSION 9.9.9 /' "$clone2/CMakeLists.txt"
+sed -i "2i touch '$tmp/work-tree-checker-ran'; exit 1" "$clone2/tools/check-exe.sh"
+echo "Not committed." >>"$clone2/README.md"
+check "the second clone's work tree has version 9.9.9" grep -q 'VERSION 9\.9\.9 ' "$clone2/CMakeLists.txt"
+# Its output directory holds the signatures of an earlier, signed release.
+mkdir -p "$tmp/b/$name-win64"
+echo stale >"$tmp/b/SHA256SUMS.sig"; echo stale >"$tmp/b/$name-win64/KSTGATE.exe.sig.pem"
+log=$(run_release "$clone2/tools/release.sh" TMPDIR="$tmp/elsewhere/a/much/longer/path" -- "$tmp/b" 2>&1) ||
+  bad "release builds from a work tree with uncommitted changes" "$log"
+check "uncommitted changes: the zips have the commit's version" \
+  test -f "$tmp/b/$name-win32.zip" -a -f "$tmp/b/$name-win64.zip" -a ! -e "$tmp/b/KSTGATE-9.9.9-win64.zip"
+check "uncommitted changes: the work tree's check-exe.sh is not run" test ! -e "$tmp/work-tree-checker-ran"
+
 for arch in win32 win64; do
   check "$arch: the same zip from two build directories" cmp "$tmp/a/$name-$arch.zip" "$tmp/b/$name-$arch.zip"
   check "$arch: zip entries in their order" test "$(zip_names "$tmp/a/$name-$arch.zip")" = \
-    "KSTGATE.exe kstscan.exe$([ -d "$root/tools/kstcheck" ] && echo ' kstcheck.exe') README.md"
+    "KSTGATE.exe kstscan.exe$([ -d "$clone/tools/kstcheck" ] && echo ' kstcheck.exe') README.md"
   unzip_to "$tmp/a/$name-$arch.zip" "$tmp/a-$arch"
-  check "$arch: README is the tree's" cmp "$tmp/a-$arch/README.md" "$root/README.md"
-  out=$("$root/tools/check-exe.sh" "$tmp/a-$arch/KSTGATE.exe" 2>&1)
+  check "$arch: README is the commit's" cmp "$tmp/a-$arch/README.md" "$clone/README.md"
+  out=$("$clone/tools/check-exe.sh" "$tmp/a-$arch/KSTGATE.exe" 2>&1)
   if [ $? = 0 ]; then ok "$arch: the released launcher passes check-exe"; else bad "$arch: check-exe" "$out"; fi
 done
 check "the same sums" cmp "$tmp/a/SHA256SUMS" "$tmp/b/SHA256SUMS"
-check "the sums cover both zips and hold" bash -c "cd '$tmp/a' && test \$(wc -l <SHA256SUMS) = 2 && sha256sum --quiet -c SHA256SUMS"
+check "the sums cover both zips and BUILDINFO and hold" bash -c "cd '$tmp/a' && test \$(wc -l <SHA256SUMS) = 3 &&
+  grep -q ' BUILDINFO\$' SHA256SUMS && sha256sum --quiet -c SHA256SUMS"
+check "unsigned over signed: no signature of the earlier release left" \
+  test ! -e "$tmp/b/SHA256SUMS.sig" -a ! -e "$tmp/b/$name-win64"
+
+# ---- the build record ------------------------------------------------------------
+
+info=$tmp/a/BUILDINFO
+check "BUILDINFO: the same from two build directories" cmp "$info" "$tmp/b/BUILDINFO"
+check "BUILDINFO: key: value lines, sorted" bash -c "grep -vq '^[A-Za-z0-9_.+/-]*: ' '$info' && exit 1; LC_ALL=C sort -c '$info'"
+check "BUILDINFO: the commit" grep -qx "commit: $commit" "$info"
+check "BUILDINFO: the release build's flags" grep -q '^win64\.flags\.src/KSTGATE\.CXX_FLAGS: .*-g0' "$info"
+hits=$(grep -nF -e "$tmp" -e "kst-release." "$info")
+if [ -z "$hits" ]; then ok "BUILDINFO: no build path"; else bad "BUILDINFO holds build paths" "$hits"; fi
+# Each compiler that cmake/ names, as found on PATH, with the version of the
+# Debian package it comes from.
+for toolchain in "$clone"/cmake/mingw-w64-*.cmake; do
+  triple=$(sed -n 's/^set(KST_TRIPLE \(.*\))$/\1/p' "$toolchain")
+  case $triple in i686-*) arch=win32 ;; x86_64-*) arch=win64 ;; *) bad "$toolchain: no known triple"; continue ;; esac
+  for lang in C CXX; do
+    compiler=$(sed -n "s/^set(CMAKE_${lang}_COMPILER \${KST_TRIPLE}\(.*\))\$/$triple\1/p" "$toolchain")
+    path=$(readlink -f "$(command -v "$compiler")")
+    package=$(dpkg-query -S "$path" | sed 's/: .*//')
+    case $lang in C) key=$arch.cc ;; CXX) key=$arch.cxx ;; esac
+    want="$key: $path ($package $(dpkg-query -W -f='${Version}' "$package"))"
+    check "BUILDINFO: $compiler" grep -qxF "$want" "$info"
+  done
+done
 
 # ---- the released launcher runs ------------------------------------------------
 
 out=$(KST_LAUNCHER=$tmp/a-win64/KSTGATE.exe bash "$root/tests/e2e/e2e.sh" "$build" full_success 2>&1)
 if [ $? = 0 ]; then ok "released 64-bit launcher: full success end to end"; else bad "released launcher end to end" "$out"; fi
+
+# ---- stand-ins -------------------------------------------------------------------
+# cmake, openssl, osslsigncode and mv, early on PATH: each records its
+# arguments and whether the password is in its environment, and openssl and
+# osslsigncode what the temporary and output directories hold; then the real
+# program runs. KST_STANDIN_SIGNAL="SIGNAL PROGRAM" makes one of them send
+# SIGNAL to the release script, once: cmake at the build (which then does not
+# run), osslsigncode at the first signing, mv after the second file moved
+# into the output directory.
+
+secret=kst-pass-$RANDOM$RANDOM-$RANDOM
+printf '%s\n' "$secret" >"$tmp/secret"
+# (Their path must not begin with an output directory's, $tmp/s say: BUILDINFO
+# names them, and release.sh would take that for a build path.)
+standins=$tmp/fake-bin
+mkdir -p "$standins"
+cat >"$standins/standin" <<'EOF'
+#!/usr/bin/env bash
+me=$(basename "$0")
+here=$(cd "$(dirname "$0")" && pwd)
+real=$(PATH=${PATH#"$here:"} command -v "$me")
+log=$KST_STANDIN_LOG
+mkdir -p "$log"
+printf '%s\n' "$me $*" >>"$log/args"
+[ -z "${KST_SIGN_PASS+set}" ] || echo "$me: KST_SIGN_PASS" >>"$log/env"
+if env | grep -qF -f "$KST_STANDIN_SECRET"; then echo "$me: the password" >>"$log/env"; fi
+case $me in
+  openssl|osslsigncode)
+    find "$TMPDIR" "$KST_STANDIN_OUT" >>"$log/listing" 2>/dev/null
+    grep -rlF -f "$KST_STANDIN_SECRET" -- "$TMPDIR" "$KST_STANDIN_OUT" >>"$log/disk" 2>/dev/null ;;
+esac
+
+# The release script: the outermost bash that runs it (its subshells run it
+# too).
+signal_script() {
+  local pid=$PPID target=
+  while [ "${pid:-0}" -gt 1 ]; do
+    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = bash ] &&
+       tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF -- "$KST_STANDIN_SCRIPT"; then
+      target=$pid
+    fi
+    pid=$(awk '$1 == "PPid:" {print $2}' "/proc/$pid/status" 2>/dev/null)
+  done
+  touch "$log/signalled"
+  [ -n "$target" ] && kill -s "$1" "$target" && echo "$me $*: sent $1" >>"$log/signals"
+}
+read -r signal at <<<"${KST_STANDIN_SIGNAL:-}"
+if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
+  case $me in
+    cmake)
+      if [ "$1" = --build ]; then signal_script "$signal"; exit 0; fi ;;
+    osslsigncode)
+      if [ "$1" = sign ]; then signal_script "$signal"; fi ;;
+    mv)
+      if [ "$(dirname -- "${!#}")" = "$KST_STANDIN_OUT" ]; then
+        echo "${!#}" >>"$log/moved"
+        if [ "$(wc -l <"$log/moved")" = 2 ]; then
+          "$real" "$@"; rc=$?
+          signal_script "$signal"
+          exit $rc
+        fi
+      fi ;;
+  esac
+fi
+exec "$real" "$@"
+EOF
+chmod +x "$standins/standin"
+for tool in cmake openssl osslsigncode mv; do ln -s standin "$standins/$tool"; done
+
+# with_standins LOG OUT ENV...: release.sh into OUT with the stand-ins, a
+# fresh temporary directory (LOG/tmp) and ENV.
+with_standins() {
+  local log=$1 dir=$2
+  shift 2
+  mkdir -p "$log/tmp"
+  run_release "$release" PATH="$standins:$PATH" TMPDIR="$log/tmp" KST_STANDIN_LOG="$log" KST_STANDIN_OUT="$dir" \
+    KST_STANDIN_SECRET="$tmp/secret" KST_STANDIN_SCRIPT="$release" "$@" -- "$dir"
+}
+# no_secret DESCRIPTION LOG: nothing the stand-ins saw holds the password.
+no_secret() {
+  local found
+  found=$(grep -sF "$secret" "$2/args" "$2/listing"; cat "$2/env" "$2/disk" 2>/dev/null)
+  if [ -z "$found" ] && grep -q '^osslsigncode sign ' "$2/args" && grep -q '^cmake --build' "$2/args"; then
+    ok "$1: the password is on no command line, in no file and in no build tool's environment"
+  else
+    bad "$1: the password leaked (or the stand-ins did not run)" "$found"
+  fi
+}
 
 # ---- signed ----------------------------------------------------------------------
 
@@ -57,15 +240,23 @@ make_cert() {  # make_cert NAME: NAME.pem and NAME.key, self-signed for code sig
 }
 make_cert signer
 make_cert other
+openssl pkey -in "$keys/signer.key" -aes256 -passout "pass:$secret" -out "$keys/signer-locked.key"
+openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -out "$keys/signer.p12" \
+  -passout "pass:$secret" >/dev/null 2>&1
 
-log=$(KST_SIGN_CERT=$keys/signer.pem KST_SIGN_KEY=$keys/signer.key "$release" "$tmp/s" 2>&1) || bad "signed release builds" "$log"
-check "signed: the sums cover zips and signatures and hold" bash -c "cd '$tmp/s' && sha256sum --quiet -c SHA256SUMS && grep -q 'win64/KSTGATE.exe.sig.pem' SHA256SUMS"
+log=$(with_standins "$tmp/log-s" "$tmp/s" KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer-locked.key" \
+  KST_SIGN_PASS="$secret" 2>&1) || bad "signed release builds (PEM key with a password)" "$log"
+no_secret "PEM key" "$tmp/log-s"
+check "signed: the sums cover zips, signatures and BUILDINFO and hold" bash -c "cd '$tmp/s' && sha256sum --quiet -c SHA256SUMS &&
+  grep -q 'win64/KSTGATE.exe.sig.pem' SHA256SUMS && grep -q ' BUILDINFO\$' SHA256SUMS"
+check "signed: BUILDINFO names osslsigncode and openssl" bash -c "grep -q '^osslsigncode: /' '$tmp/s/BUILDINFO' &&
+  grep -q '^openssl: /' '$tmp/s/BUILDINFO'"
 for arch in win32 win64; do
   unzip_to "$tmp/s/$name-$arch.zip" "$tmp/s-$arch"
   for exe in $(cd "$tmp/s-$arch" && ls *.exe); do
     check "signed $arch $exe verifies" osslsigncode verify -CAfile "$keys/signer.pem" -in "$tmp/s-$arch/$exe"
     check "signed $arch $exe: the other certificate does not verify it" \
-      bash -c "! osslsigncode verify -CAfile '$keys/other.pem' -in '$tmp/s-$arch/$exe'"
+      fails osslsigncode verify -CAfile "$keys/other.pem" -in "$tmp/s-$arch/$exe"
     # What anyone can do: attach the published signature to an unsigned rebuild.
     osslsigncode attach-signature -sigin "$tmp/s/$name-$arch/$exe.sig.pem" -CAfile "$keys/signer.pem" \
       -in "$tmp/a-$arch/$exe" -out "$tmp/attached-$arch-$exe" >/dev/null 2>&1
@@ -74,23 +265,73 @@ for arch in win32 win64; do
   done
 done
 
+# SHA256SUMS.sig, checked as README tells a user to.
+verify_sums() {  # verify_sums DIR CERT
+  (cd "$1" && openssl cms -verify -binary -purpose any -in SHA256SUMS.sig -inform PEM -content SHA256SUMS \
+    -CAfile "$2" -out /dev/null)
+}
+check "SHA256SUMS.sig verifies" verify_sums "$tmp/s" "$keys/signer.pem"
+# (A check that must fail needs a signature to fail on.)
+verify_fails() { [ -s "$1/SHA256SUMS.sig" ] && ! verify_sums "$@"; }
+check "SHA256SUMS.sig: the other certificate does not verify it" verify_fails "$tmp/s" "$keys/other.pem"
+mkdir -p "$tmp/changed"
+cp "$tmp/s/SHA256SUMS" "$tmp/s/SHA256SUMS.sig" "$tmp/changed/"
+python3 -c 'import sys; p = sys.argv[1]; d = bytearray(open(p, "rb").read()); d[0] ^= 1; open(p, "wb").write(d)' \
+  "$tmp/changed/SHA256SUMS"
+check "SHA256SUMS.sig: one byte of SHA256SUMS changed, it no longer verifies" \
+  verify_fails "$tmp/changed" "$keys/signer.pem"
+
 # The same from a password-protected PKCS#12 file.
-openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -out "$keys/signer.p12" \
-  -passout pass:s3cret >/dev/null 2>&1
-log=$(KST_SIGN_PKCS12=$keys/signer.p12 KST_SIGN_PASS=s3cret "$release" "$tmp/p" 2>&1) || bad "PKCS#12 signed release builds" "$log"
+log=$(with_standins "$tmp/log-p" "$tmp/p" KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret" 2>&1) ||
+  bad "PKCS#12 signed release builds" "$log"
+no_secret "PKCS#12" "$tmp/log-p"
 unzip_to "$tmp/p/$name-win64.zip" "$tmp/p-win64"
 check "PKCS#12: the signed launcher verifies" osslsigncode verify -CAfile "$keys/signer.pem" -in "$tmp/p-win64/KSTGATE.exe"
+check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$keys/signer.pem"
+
+# ---- interrupted -----------------------------------------------------------------
+
+# interrupted DESCRIPTION SIGNAL PROGRAM ENV...: a release into a directory
+# that holds an earlier release and other files, sent SIGNAL by the stand-in
+# for PROGRAM. It ends by that signal, leaves the other files as they were and
+# no release file, no temporary directory and no password.
+interrupted() {
+  local description=$1 signal=$2 program=$3 dir=$tmp/interrupted-$3 log=$tmp/log-interrupted-$3 rc status found
+  shift 3
+  mkdir -p "$dir/keep" "$dir/.config"
+  echo notes >"$dir/notes.txt"; echo mine >"$dir/keep/file"; echo dot >"$dir/.config/x"
+  echo older >"$dir/KSTGATE-0.9.0-win64.zip"
+  local before
+  before=$(listing "$dir")
+  cp -R "$tmp/s/." "$dir/"  # an earlier release
+  status=$(with_standins "$log" "$dir" KST_STANDIN_SIGNAL="$signal $program" "$@" 2>&1); rc=$?
+  check "$description: the stand-in sent $signal" test -s "$log/signals"
+  if [ $rc = $((128 + $(kill -l "$signal"))) ]; then ok "$description: ended by $signal"; else bad "$description: exit $rc" "$status"; fi
+  if [ "$(listing "$dir")" = "$before" ]; then
+    ok "$description: no release files left, the other files as they were"
+  else
+    bad "$description: the output directory changed" "$(diff <(echo "$before") <(listing "$dir"))"
+  fi
+  if [ -z "$(ls -A "$log/tmp")" ]; then ok "$description: no temporary directory left"; else bad "$description: left $(ls -A "$log/tmp")"; fi
+  found=$(grep -rlF "$secret" "$dir" "$log/tmp"; grep -sF "$secret" "$log/args" "$log/listing"; cat "$log/disk" 2>/dev/null)
+  if [ -z "$found" ]; then ok "$description: no password left or seen"; else bad "$description: the password leaked" "$found"; fi
+}
+interrupted "TERM during the build" TERM cmake
+interrupted "INT during the signing" INT osslsigncode KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret"
+interrupted "HUP during the hand-over" HUP mv
 
 # ---- bad signing input -----------------------------------------------------------
 
-# refused DESCRIPTION MESSAGE ENV...: release.sh fails at once, says MESSAGE,
-# and the zips of an earlier release in its output directory are gone.
+# refused DESCRIPTION MESSAGE ENV...: release.sh fails before it builds
+# anything, says MESSAGE, and the files of an earlier release in its output
+# directory are gone.
 refused() {
   local description=$1 message=$2 dir=$tmp/refused log rc
   shift 2
-  rm -rf "$dir"; cp -R "$tmp/a" "$dir"
-  log=$(env "$@" "$release" "$dir" 2>&1); rc=$?
-  if [ $rc != 0 ] && grep -qF -- "$message" <<<"$log" && no_zip "$dir" && [ ! -e "$dir/SHA256SUMS" ]; then
+  rm -rf "$dir"; cp -R "$tmp/s" "$dir"
+  log=$(run_release "$release" "$@" -- "$dir" 2>&1); rc=$?
+  if [ $rc != 0 ] && grep -qF -- "$message" <<<"$log" && ! grep -q '^release: building' <<<"$log" &&
+     no_release_files "$dir"; then
     ok "refused: $description"
   else
     bad "refused: $description (exit $rc)" "$log"
@@ -103,6 +344,8 @@ refused "a key of another certificate" "does not belong to the certificate" \
 refused "a certificate that is no certificate" "is not a PEM certificate" \
   KST_SIGN_CERT="$keys/signer.key" KST_SIGN_KEY="$keys/signer.key"
 refused "a wrong password" "wrong password" KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS=wrong
+refused "a PEM key with a wrong password" "wrong password" \
+  KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer-locked.key" KST_SIGN_PASS=wrong
 refused "a PKCS#12 file without a password" "needs its password" KST_SIGN_PKCS12="$keys/signer.p12"
 
 echo "release: $passed passed, $failed failed"
