@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
-"""Reads an application manifest on standard input and checks that it is
-well-formed XML holding exactly the launcher's settings: elevation to
+"""check-manifest.py VERSION < MANIFEST
+
+Reads an application manifest on standard input and checks that it is
+well-formed XML holding exactly the launcher's settings: its own identity
+(KSTGATE, of VERSION in four parts such as 1.0.0.0), elevation to
 administrator, the five supported systems, Common Controls 6, per-monitor DPI
 awareness, and nothing else in its windows settings (no activeCodePage, no
 longPathAware). Prints the first problem and exits 1; silent and 0 when good."""
@@ -33,13 +36,18 @@ def one(parent, path, what):
     return found[0]
 
 
-def check(text):
+def check(text, version):
     try:
         root = ET.fromstring(text)
     except ET.ParseError as error:
         raise ValueError("not well-formed XML: %s" % error)
     if root.tag != q(ASM_V1, "assembly") or root.get("manifestVersion") != "1.0":
         raise ValueError("root is not an assembly of manifest version 1.0")
+
+    own = one(root, "./{%s}assemblyIdentity" % ASM_V1, "identities of the launcher's own")
+    if own.get("name") != "KSTGATE" or own.get("version") != version:
+        raise ValueError('the launcher\'s identity is name="%s" version="%s", not KSTGATE %s'
+                         % (own.get("name"), own.get("version"), version))
 
     level = one(root, "./{%s}trustInfo/{%s}security/{%s}requestedPrivileges/{%s}requestedExecutionLevel"
                 % (ASM_V3, ASM_V3, ASM_V3, ASM_V3), "requestedExecutionLevel elements")
@@ -75,8 +83,11 @@ def check(text):
 
 
 def main():
+    if len(sys.argv) != 2:
+        print("usage: check-manifest.py VERSION < MANIFEST   (VERSION in four parts: 1.0.0.0)")
+        return 2
     try:
-        check(sys.stdin.buffer.read())
+        check(sys.stdin.buffer.read(), sys.argv[1])
     except ValueError as error:
         print(error)
         return 1

@@ -189,7 +189,7 @@ for arch in win32 win64; do
   for tool in "${tools[@]}"; do cp "$build/tools/$tool/$tool.exe" "$files/"; done
   exes=(KSTGATE.exe "${tools[@]/%/.exe}")
 
-  "$src/tools/check-exe.sh" "$files/KSTGATE.exe" >/dev/null
+  "$src/tools/check-exe.sh" "$files/KSTGATE.exe" "$version" >/dev/null
   for exe in "${exes[@]}"; do
     if "$objdump" -h "$files/$exe" | grep -q ' \.debug'; then fail "$arch: $exe carries debug information"; fi
     if grep -qaF -e "$work" -e "$root" "$files/$exe"; then fail "$arch: $exe holds a build path"; fi

@@ -13,11 +13,13 @@ tools/build.sh
 echo "== unit tests (host build, ASan + UBSan)"
 ctest --test-dir build/host --output-on-failure -j"$(nproc)"
 
-echo "== KSTGATE.exe: imports, resources, manifest, hardening"
-tools/check-exe.sh build/win64/src/KSTGATE.exe
-tools/check-exe.sh build/win32/src/KSTGATE.exe
+echo "== KSTGATE.exe: imports, resources, version, manifest, hardening"
+# The version the exes must carry: the project's, from CMakeLists.txt.
+version=$(sed -n 's/^project(KSTGATE VERSION \([0-9][0-9.]*\) .*/\1/p' CMakeLists.txt)
+tools/check-exe.sh build/win64/src/KSTGATE.exe "$version"
+tools/check-exe.sh build/win32/src/KSTGATE.exe "$version"
 bash tests/release/test_check_manifest.sh
-bash tests/release/test_check_exe.sh build/win64/src/KSTGATE.exe build/win32/src/KSTGATE.exe
+bash tests/release/test_check_exe.sh "$version" build/win64/src/KSTGATE.exe build/win32/src/KSTGATE.exe
 
 echo "== end-to-end tests (Wine): 64-bit launcher"
 bash tests/e2e/e2e.sh build/win64

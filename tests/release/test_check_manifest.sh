@@ -3,13 +3,16 @@
 # getting it wrong.
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
-manifest=$root/src/resources/kstgate.manifest
 check=$root/tools/check-manifest.py
 failed=0
+# The shipped manifest as the build writes it, for version 1.2.3.4.
+manifest=$(mktemp)
+trap 'rm -f "$manifest"' EXIT
+sed 's/@KST_VERSION_DOTS@/1.2.3.4/' "$root/src/resources/kstgate.manifest.in" >"$manifest"
 
-expect() {  # expect good|bad DESCRIPTION SED_SCRIPT
+expect() {  # expect good|bad DESCRIPTION SED_SCRIPT [VERSION]
   local got
-  if sed "$3" "$manifest" | python3 "$check" >/dev/null; then got=good; else got=bad; fi
+  if sed "$3" "$manifest" | python3 "$check" "${4:-1.2.3.4}" >/dev/null; then got=good; else got=bad; fi
   if [ "$got" != "$1" ]; then
     echo "FAIL check-manifest: $2: judged $got"
     failed=$((failed + 1))
@@ -17,6 +20,10 @@ expect() {  # expect good|bad DESCRIPTION SED_SCRIPT
 }
 
 expect good "the shipped manifest" ''
+expect bad "another version expected" '' 1.2.3.5
+expect bad "another version in it" 's|version="1.2.3.4"|version="1.2.3.0"|'
+expect bad "another name" 's|name="KSTGATE"|name="KSTGATE2"|'
+expect bad "no identity of its own" '/name="KSTGATE"/d'
 expect bad "not well-formed" 's|</assembly>||'
 expect bad "runs as invoker" 's|requireAdministrator|asInvoker|'
 expect bad "highest available" 's|requireAdministrator|highestAvailable|'

@@ -104,7 +104,7 @@ for arch in win32 win64; do
     "KSTGATE.exe kstscan.exe$([ -d "$clone/tools/kstcheck" ] && echo ' kstcheck.exe') README.md"
   unzip_to "$tmp/a/$name-$arch.zip" "$tmp/a-$arch"
   check "$arch: README is the commit's" cmp "$tmp/a-$arch/README.md" "$clone/README.md"
-  out=$("$clone/tools/check-exe.sh" "$tmp/a-$arch/KSTGATE.exe" 2>&1)
+  out=$("$clone/tools/check-exe.sh" "$tmp/a-$arch/KSTGATE.exe" "$version" 2>&1)
   if [ $? = 0 ]; then ok "$arch: the released launcher passes check-exe"; else bad "$arch: check-exe" "$out"; fi
 done
 check "the same sums" cmp "$tmp/a/SHA256SUMS" "$tmp/b/SHA256SUMS"
@@ -112,6 +112,26 @@ check "the sums cover both zips and BUILDINFO and hold" bash -c "cd '$tmp/a' && 
   grep -q ' BUILDINFO\$' SHA256SUMS && sha256sum --quiet -c SHA256SUMS"
 check "unsigned over signed: no signature of the earlier release left" \
   test ! -e "$tmp/b/SHA256SUMS.sig" -a ! -e "$tmp/b/$name-win64"
+
+# ---- one version -------------------------------------------------------------------
+# A commit that changes only the version in CMakeLists.txt changes the version
+# record and the manifest of both launchers and the zips' names.
+clone3=$tmp/third/clone
+git clone -q "$clone" "$clone3"
+sed -i 's/^project(KSTGATE VERSION [0-9.]* /project(KSTGATE VERSION 1.0.1 /' "$clone3/CMakeLists.txt"
+git -C "$clone3" -c user.name="release test" -c user.email=test@invalid commit -q -am "version 1.0.1"
+check "the third clone's commit changes only the version" \
+  test "$(git -C "$clone3" diff --name-only HEAD~1 HEAD)" = CMakeLists.txt
+log=$(run_release "$clone3/tools/release.sh" -- "$tmp/v" 2>&1) || bad "release of version 1.0.1 builds" "$log"
+for arch in win32 win64; do
+  check "1.0.1: $arch zip named for it" test -f "$tmp/v/KSTGATE-1.0.1-$arch.zip"
+  unzip_to "$tmp/v/KSTGATE-1.0.1-$arch.zip" "$tmp/v-$arch"
+  out=$("$clone3/tools/check-exe.sh" "$tmp/v-$arch/KSTGATE.exe" 1.0.1 2>&1)
+  if [ $? = 0 ]; then ok "1.0.1: $arch launcher passes check-exe given 1.0.1"; else bad "1.0.1: $arch check-exe" "$out"; fi
+  check "1.0.1: $arch launcher fails check-exe given $version" fails "$clone3/tools/check-exe.sh" "$tmp/v-$arch/KSTGATE.exe" "$version"
+  check "1.0.1: $arch manifest says 1.0.1.0" \
+    bash -c "wrestool -x --raw --type=24 --name=1 '$tmp/v-$arch/KSTGATE.exe' | grep -q 'name=\"KSTGATE\" version=\"1.0.1.0\"'"
+done
 
 # ---- the build record ------------------------------------------------------------
 
