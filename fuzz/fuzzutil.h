@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fake_platform.h"
+#include "fake_platform.h"
 #include "refreader.h"
 #include "settings/codepage.h"
 #include "settings/inireader.h"

@@ -22,5 +22,16 @@ int GetMachineBiosVersion(LPSTR lpBuffer, DWORD dwSize);
 // the four bytes before the first "-0000-". 0, RC_IMAGE_OPEN or
 // RC_IMAGE_VERSION.
 int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize);
+// The same for the image named lpImageFile.
+int GetImageBiosVersionOf(LPCSTR lpImageFile, LPSTR lpBuffer, DWORD dwSize);
+
+// Called for each marker of an image, front to back, with its offset in the
+// file and the BVSIZE bytes before it (NULL for a marker with fewer before
+// it, at the start of the file); returns FALSE to end the scan.
+typedef BOOL (*MARKERPROC)(unsigned long long qwOffset, const char* lpVersion, void* lpContext);
+// The image is read once, front to back, and every marker reported: the
+// one scan beneath the version of an image. RC_IMAGE_OPEN when the file
+// cannot be opened, else 0.
+int ScanImageMarkers(LPCSTR lpImageFile, MARKERPROC lpfnMarker, void* lpContext);
 
 #endif

@@ -4,7 +4,7 @@
 
 #include "checks/checks.h"
 #include "checks/markerscan.h"
-#include "launch/loader.h"
+#include "launch/settings.h"
 #include "launch/messages.h"
 #include "launch/results.h"
 
@@ -20,13 +20,9 @@ static_assert(SCAN_CARRY <= SCAN_CARRY_ROOM, "the kept bytes fit before the read
 // does not grow with the image and no seek is ever needed.
 alignas(SCAN_CARRY_ROOM) static char g_abScanBuffer[SCAN_CARRY_ROOM + IMAGE_SCAN_BUFFER_SIZE];
 
-int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize)
+int ScanImageMarkers(LPCSTR lpImageFile, MARKERPROC lpfnMarker, void* lpContext)
 {
-    if (!lpBuffer || dwSize < BVSIZE)
-        FailAssertion("!lpBuffer || dwSize<BVSIZE");
-    memset(lpBuffer, 0, dwSize);
-
-    FILE* pFile = OpenSharedRead(LoaderSettings.ImageFile);
+    FILE* pFile = OpenSharedRead(lpImageFile);
     if (!pFile)
         return RC_IMAGE_OPEN;
 
@@ -37,35 +33,65 @@ int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize)
     char* const lpRead = g_abScanBuffer + SCAN_CARRY_ROOM;
     size_t nKept = 0;
     size_t nStart = 0;
-    BOOL bAtFileStart = TRUE;  // the kept bytes begin at offset 0
-    int nResult = RC_IMAGE_VERSION;
-    for (;;) {
+    unsigned long long qwReadAt = 0;  // offset in the file of lpRead[0]
+    BOOL bGoOn = TRUE;
+    while (bGoOn) {
         size_t nRead = fread(lpRead, 1, IMAGE_SCAN_BUFFER_SIZE, pFile);
         if (nRead == 0)
             break;
         char* lpData = lpRead - nKept;
         size_t nHave = nKept + nRead;
+        unsigned long long qwDataAt = qwReadAt - nKept;
         // Every start with a whole marker in the buffer can be judged.
         size_t nEnd = nHave >= MARKER_SIZE ? nHave - MARKER_SIZE + 1 : 0;
-        size_t nAt = FindMarker(lpData, nStart, nEnd);
-        if (nAt != NO_MARKER) {
-            // The first marker decides; one with fewer than four bytes
-            // before it in the file has no version.
-            if (!(bAtFileStart && nAt < BVSIZE)) {
-                memcpy(lpBuffer, lpData + nAt - BVSIZE, BVSIZE);
-                nResult = RC_SUCCESS;
-            }
-            break;
+        for (size_t nAt = nStart; bGoOn && (nAt = FindMarker(lpData, nAt, nEnd)) != NO_MARKER; nAt++) {
+            // Only a marker in the file's first bytes has fewer than
+            // BVSIZE bytes before it; every other one has them in the buffer.
+            unsigned long long qwAt = qwDataAt + nAt;
+            bGoOn = lpfnMarker(qwAt, qwAt >= BVSIZE ? lpData + nAt - BVSIZE : NULL, lpContext);
         }
         // Keep the bytes not yet judged and the version-sized context
         // before them: never more than SCAN_CARRY bytes.
         size_t nKeepFrom = nEnd >= BVSIZE ? nEnd - BVSIZE : 0;
         nKept = nHave - nKeepFrom;
         memmove(lpRead - nKept, lpData + nKeepFrom, nKept);
-        if (nKeepFrom > 0)
-            bAtFileStart = FALSE;
         nStart = nEnd - nKeepFrom;
+        qwReadAt += nRead;
     }
     CloseSharedRead(pFile);
-    return nResult;
+    return RC_SUCCESS;
+}
+
+// The first marker decides: its version, or none when it has fewer than
+// BVSIZE bytes before it.
+struct FIRSTMARKER {
+    LPSTR lpBuffer;
+    int nResult;
+};
+
+static BOOL TakeFirstMarker(unsigned long long qwOffset, const char* lpVersion, void* lpContext)
+{
+    (void)qwOffset;
+    FIRSTMARKER* lpFirst = (FIRSTMARKER*)lpContext;
+    if (lpVersion) {
+        memcpy(lpFirst->lpBuffer, lpVersion, BVSIZE);
+        lpFirst->nResult = RC_SUCCESS;
+    }
+    return FALSE;
+}
+
+int GetImageBiosVersionOf(LPCSTR lpImageFile, LPSTR lpBuffer, DWORD dwSize)
+{
+    if (!lpBuffer || dwSize < BVSIZE)
+        FailAssertion("!lpBuffer || dwSize<BVSIZE");
+    memset(lpBuffer, 0, dwSize);
+    FIRSTMARKER first = {lpBuffer, RC_IMAGE_VERSION};
+    if (ScanImageMarkers(lpImageFile, TakeFirstMarker, &first) != RC_SUCCESS)
+        return RC_IMAGE_OPEN;
+    return first.nResult;
+}
+
+int GetImageBiosVersion(LPSTR lpBuffer, DWORD dwSize)
+{
+    return GetImageBiosVersionOf(LoaderSettings.ImageFile, lpBuffer, dwSize);
 }

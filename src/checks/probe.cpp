@@ -4,24 +4,13 @@
 
 #include "checks/checks.h"
 #include "launch/messages.h"
+#include "launch/names.h"
 #include "launch/results.h"
 #include "settings/inireader.h"
 
-#define PROBE_PROGRAM "BIOSVER.EXE"
-#define PROBE_ANSWER_FILE "BV"
-#define PROBE_SECTION "BV"
-#define PROBE_KEY "BV"
 #define PROBE_FAILED_EXIT_CODE 65531u
 // How long the probe may run before the launcher gives up on it.
 #define PROBE_TIMEOUT_MS 30000u
-
-static BOOL ProbeProgramPresent()
-{
-    // The start looks in the current directory only, so that is where the
-    // program must be; a copy elsewhere on the search path does not count.
-    DWORD dwAttributes = GetFileAttributesA(PROBE_PROGRAM);
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 int GetMachineBiosVersion(LPSTR lpBuffer, DWORD dwSize)
 {
@@ -29,13 +18,15 @@ int GetMachineBiosVersion(LPSTR lpBuffer, DWORD dwSize)
         FailAssertion("!lpBuffer || dwSize==0");
     memset(lpBuffer, 0, dwSize);
 
-    if (!ProbeProgramPresent())
+    // The start looks in the current directory only, so that is where the
+    // program must be; a copy elsewhere on the search path does not count.
+    if (!IsPlainFile(PROBE_PROGRAM))
         return RC_NOT_FOUND;
 
     // An answer left by an earlier run must never pass for this machine's:
     // when it cannot be removed, no answer can be trusted.
     DeleteFileA(PROBE_ANSWER_FILE);
-    if (GetFileAttributesA(PROBE_ANSWER_FILE) != INVALID_FILE_ATTRIBUTES)
+    if (GetFileKind(PROBE_ANSWER_FILE) != FILE_KIND_NONE)
         return RC_MACHINE_VERSION;
 
     // The bound counts from just before the start, by the system clock.

@@ -2,10 +2,9 @@
 #ifndef KST_FLASHER_H
 #define KST_FLASHER_H
 
+#include "launch/names.h"
 #include "platform/platform.h"
 
-#define FLASHER_LEFTOVER_FILE "WINKESTROM.GID"
-#define BUSY_CAPTION "Please wait when flashing BIOS..."
 #define FLASHER_WINDOW_CLASS "#32770"
 #define IDC_FLASH_BIOS 101
 #define FLASH_BUTTON_CLASS "Button"

@@ -1,16 +1,16 @@
-// The entry point and the launch sequence.
+// The launch sequence: guard, help, working directory, settings, the checks,
+// the confirmation and the flasher, in this order.
 #include <cstdlib>
 #include <cstring>
 
 #include "checks/checks.h"
 #include "flasher/flasher.h"
+#include "launch/boxes.h"
 #include "launch/loader.h"
 #include "launch/messages.h"
 #include "launch/results.h"
 #include "settings/codepage.h"
 #include "settings/inireader.h"
-
-LOADERSETTINGS LoaderSettings = {"Vesmar WinKestrom", "BIOS.BAK", "FLASHABL.ROM"};
 
 // The single-instance guard: never owned and never closed, so it lasts until
 // the process ends.
@@ -19,32 +19,6 @@ static HANDLE g_hGuardMutex = NULL;
 // The longest module path asked for, in UTF-16 units; a longer one cannot
 // be read, and the launcher stops.
 #define MODULE_PATH_LIMIT 32768
-
-void ResetSettings()
-{
-    static const LOADERSETTINGS defaults = {"Vesmar WinKestrom", "BIOS.BAK", "FLASHABL.ROM"};
-    LoaderSettings = defaults;
-}
-
-static void LoadSetting(LPCSTR lpFileName, LPCSTR lpSection, LPCSTR lpKey, LPSTR lpField)
-{
-    char szValue[SETTINGS_READ_SIZE + 1];
-    memset(szValue, 0, sizeof szValue);
-    if (ReadIniValue(lpFileName, lpSection, lpKey, szValue, SETTINGS_READ_SIZE))
-        BoundedCopy(lpField, szValue, FIELD_SIZE);
-}
-
-void LoadSettingsFrom(LPCSTR lpFileName)
-{
-    LoadSetting(lpFileName, "UI", "Title", LoaderSettings.Title);
-    LoadSetting(lpFileName, "Main", "BackupFile", LoaderSettings.BackupFile);
-    LoadSetting(lpFileName, "Main", "ImageFile", LoaderSettings.ImageFile);
-}
-
-void LoadSettings()
-{
-    LoadSettingsFrom(SETTINGS_FILE);
-}
 
 typedef BOOL(WINAPI* SETDEFAULTDLLDIRECTORIES)(DWORD);
 
@@ -119,12 +93,6 @@ BOOL SetWorkDirToExeDir()
     return bChanged;
 }
 
-static BOOL SettingsFilePresent()
-{
-    DWORD dwAttributes = GetFileAttributesA(SETTINGS_FILE);
-    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 int RunLauncher(LPCSTR lpCmdLine)
 {
     g_hGuardMutex = CreateMutexA(NULL, FALSE, MUTEX_NAME);
@@ -142,7 +110,7 @@ int RunLauncher(LPCSTR lpCmdLine)
 
     // Anywhere else, the settings, the probe and the image could be another
     // package's, while the flasher would come from the launcher's folder.
-    if (!SetWorkDirToExeDir() || !SettingsFilePresent()) {
+    if (!SetWorkDirToExeDir() || !IsPlainFile(SETTINGS_FILE)) {
         ShowResultMessage(STAGE_SETTINGS, RC_NOT_FOUND);
         return RC_NOT_FOUND;
     }

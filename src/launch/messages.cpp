@@ -1,3 +1,5 @@
+// Every message the launcher shows, in one table, and the box of a failed
+// precondition.
 #include "launch/messages.h"
 
 #include "launch/results.h"
@@ -48,22 +50,6 @@ const RESULTMESSAGE* FindResultMessage(int nStage, int nCode)
         if (message.nStage == nStage && message.nCode == nCode)
             return &message;
     return NULL;
-}
-
-int ShowResultMessage(int nStage, int nCode)
-{
-    const RESULTMESSAGE* lpMessage = FindResultMessage(nStage, nCode);
-    if (!lpMessage)
-        return 0;
-    return MessageBoxA(NULL, lpMessage->lpText, lpMessage->lpCaption, lpMessage->uType);
-}
-
-int ShowConfirmation(LPCSTR lpMachineVersion, LPCSTR lpImageVersion)
-{
-    const RESULTMESSAGE* lpMessage = FindResultMessage(STAGE_CONFIRM, RC_SUCCESS);
-    char szMessage[MESSAGE_SIZE] = {0};
-    wsprintfA(szMessage, lpMessage->lpText, lpMachineVersion, lpImageVersion);
-    return MessageBoxA(NULL, szMessage, lpMessage->lpCaption, lpMessage->uType);
 }
 
 void FailAssertion(LPCSTR lpCondition)

@@ -28,14 +28,8 @@ struct RESULTMESSAGE {
 // The table entry for a stage and code, or NULL when there is none.
 const RESULTMESSAGE* FindResultMessage(int nStage, int nCode);
 
-// Shows the message of a stage and code (no owner window) and returns the
-// button pressed; 0 when the table holds no such message.
-int ShowResultMessage(int nStage, int nCode);
-
-// The confirmation text, composed into a 780-byte buffer from the two
-// versions, and its box; returns the button pressed.
+// A composed message (the confirmation) holds at most this many bytes.
 #define MESSAGE_SIZE 780
-int ShowConfirmation(LPCSTR lpMachineVersion, LPCSTR lpImageVersion);
 
 // A violated precondition: shows the condition captioned "Error" and stops
 // the process abnormally.

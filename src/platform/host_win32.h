@@ -1,6 +1,8 @@
-// Win32 types, constants and functions as the host build sees them. The
-// functions are implemented by the fake platform (fake_platform.cpp); the
-// types keep the Win32 sizes that the launcher relies on.
+// Win32 types, constants and functions as the host build sees them; the
+// types keep the Win32 sizes that the launcher relies on. The functions are
+// served by the host layer of the console tools (host_platform.cpp: the few
+// they use) or, in the unit tests and fuzz targets, by the scriptable fake
+// (tests/fake/).
 #ifndef KST_HOST_WIN32_H
 #define KST_HOST_WIN32_H
 
@@ -64,6 +66,7 @@ typedef intptr_t(WINAPI* FARPROC)();
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
 
 #define SW_HIDE 0
 #define SW_SHOW 5

@@ -1,8 +1,10 @@
 // The one boundary between the launcher and the operating system.
 //
 // On Windows this is the real Win32 API. In the host build the same names
-// are served by a scriptable fake (fake_platform.h), so that every stage can
-// be exercised in unit tests. Code above this layer includes only this file.
+// are served by a small real layer for the console tools
+// (host_platform.cpp) or, in the unit tests and fuzz targets, by a
+// scriptable fake (tests/fake/), so that every stage can be exercised there.
+// Code above this layer includes only this file.
 #ifndef KST_PLATFORM_H
 #define KST_PLATFORM_H
 
@@ -29,5 +31,12 @@ void CloseSharedRead(FILE* pFile);
 
 // Ends the process abnormally, as after a failed assertion.
 void AbortProcess();
+
+// What a name in the current directory (or a path) is, by its attributes:
+// a plain file, a directory, or nothing that can be found.
+enum { FILE_KIND_NONE, FILE_KIND_PLAIN, FILE_KIND_DIRECTORY };
+int GetFileKind(LPCSTR lpFileName);
+// A plain file of that name is there (a directory of that name is not).
+BOOL IsPlainFile(LPCSTR lpFileName);
 
 #endif

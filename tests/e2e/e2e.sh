@@ -381,6 +381,24 @@ t_kstscan_windows() {
   check "kstscan.exe reports" grep -qxF "kstscan: all passed" <<<"$OUT"
 }
 
+# kstscan.exe takes the system's code page, as the launcher does: under 932
+# a version whose trail byte is a backslash (0x95 0x5C) is shown whole, under
+# 1252 the same bytes are two characters and the backslash is escaped.
+t_kstscan_932() {
+  if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+    echo "    ja_JP.UTF-8 locale missing"; CASE_OK=0; return
+  fi
+  local dir=$E2E_ROOT/cases/kstscan_932 scan=$BUILD/tools/kstscan/kstscan.exe want
+  rm -rf "$dir"; mkdir -p "$dir"
+  printf 'x\x95\x5cAB-0000-' >"$dir/IMAGE.ROM"
+  OUT=$(cd "$dir" && LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$scan" IMAGE.ROM 2>/dev/null | tr -d '\r')
+  want=$(printf 'IMAGE.ROM: "\x95\x5cAB"')
+  check "932: the double-byte character whole" test "$OUT" = "$want"
+  OUT=$(cd "$dir" && LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$scan" IMAGE.ROM 2>/dev/null | tr -d '\r')
+  want=$(printf 'IMAGE.ROM: "\x95\\\\AB"')
+  check "1252: the backslash escaped" test "$OUT" = "$want"
+}
+
 # The package checker of the Windows build reports as the host build does,
 # on a dialog program of the resource compiler too.
 t_kstcheck_windows() {
@@ -428,7 +446,7 @@ cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
   probe_failures image_failures settings_hostile checks_hostile backup_file other_flasher disabled_button
-  cyrillic_folder kstscan_windows kstcheck_windows dbcs_932 planted_dll)
+  cyrillic_folder kstscan_windows kstscan_932 kstcheck_windows dbcs_932 planted_dll)
 
 e2e_setup
 trap e2e_teardown EXIT

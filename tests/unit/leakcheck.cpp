@@ -5,7 +5,7 @@
 // a test that resets the machine in a loop counts.
 #include <gtest/gtest.h>
 
-#include "platform/fake_platform.h"
+#include "fake_platform.h"
 
 namespace {
 

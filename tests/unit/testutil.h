@@ -14,7 +14,7 @@
 #include <string>
 
 #include "launch/loader.h"
-#include "platform/fake_platform.h"
+#include "fake_platform.h"
 #include "settings/codepage.h"
 
 inline void WriteFile(const std::string& strName, const std::string& strData)

@@ -21,6 +21,7 @@
 #include "launch/loader.h"
 #include "launch/messages.h"
 #include "settings/codepage.h"
+#include "toolout.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -42,34 +43,6 @@ void Report(int nLevel, int nArea, const std::string& strText)
     g_findings.push_back(FINDING{nLevel, nArea, strText});
 }
 
-std::string EscapeText(const std::string& strText)
-{
-    std::string strOut;
-    for (size_t i = 0; i < strText.size(); i++) {
-        char c = strText[i];
-        BYTE b = (BYTE)c;
-        // A double-byte character stays whole: its trail byte may be a
-        // backslash. A lead byte before a control byte is a byte alone.
-        if (IsLeadByteAcp(b) && i + 1 < strText.size() && (BYTE)strText[i + 1] >= 0x20 &&
-            (BYTE)strText[i + 1] != 0x7F) {
-            strOut += strText.substr(i, 2);
-            i++;
-        } else if (b == '\\')
-            strOut += "\\\\";
-        else if (b == '\n')
-            strOut += "\\n";
-        else if (b == '\r')
-            strOut += "\\r";
-        else if (b == '\t')
-            strOut += "\\t";
-        else if (b < 0x20 || b == 0x7F)
-            strOut += Format("\\x%02X", b);
-        else
-            strOut += c;
-    }
-    return strOut;
-}
-
 int WriteFindings()
 {
     static const char* const s_aLevels[] = {"ok", "note", "warning", "error"};
@@ -79,7 +52,7 @@ int WriteFindings()
         for (const FINDING& finding : g_findings) {
             if (finding.nArea != nArea)
                 continue;
-            printf("%s\t%s\t%s\n", s_aLevels[finding.nLevel], s_aAreas[nArea], EscapeText(finding.strText).c_str());
+            printf("%s\t%s\t%s\n", s_aLevels[finding.nLevel], s_aAreas[nArea], EscapeToolText(finding.strText, TRUE).c_str());
             if (finding.nLevel > nHighest)
                 nHighest = finding.nLevel;
         }

@@ -13,16 +13,11 @@ enum { LEVEL_OK, LEVEL_NOTE, LEVEL_WARNING, LEVEL_ERROR };
 enum { AREA_SETTINGS, AREA_PROBE, AREA_IMAGE, AREA_FLASHER, AREA_COUNT };
 
 // Records one finding. All are written at the end, area by area, each as
-// LEVEL<TAB>AREA<TAB>TEXT with the bytes of TEXT escaped (see EscapeText).
+// LEVEL<TAB>AREA<TAB>TEXT with the bytes of TEXT escaped as EscapeToolText
+// does, with named tabs, line feeds and carriage returns.
 void Report(int nLevel, int nArea, const std::string& strText);
 // Writes the findings to standard output; returns the highest level.
 int WriteFindings();
-
-// One line of text: a backslash as \\, a line feed as \n, a carriage
-// return as \r, a tab as \t, any other byte below 0x20 and 0x7F as \xHH.
-// Bytes of 0x80 and above stay as they are (text in the ANSI code page),
-// and so does a double-byte character whose trail byte is a backslash.
-std::string EscapeText(const std::string& strText);
 
 std::string Format(const char* lpFormat, ...)
 #ifdef __GNUC__

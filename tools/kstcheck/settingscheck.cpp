@@ -13,26 +13,41 @@
 #include "settings/inireader.h"
 #include "settings/pathrule.h"
 
-#define SECTION_COUNT 2
-#define KEY_COUNT 3
+#define KEY_COUNT SETTING_KEY_COUNT
 // Findings of one kind past this many are only counted.
 #define MAX_PER_KIND 5
 // Bytes of a line shown in a finding.
 #define SHOWN_BYTES 40
 
-static LPCSTR const g_aSectionNames[SECTION_COUNT] = {"UI", "Main"};
+// The launcher's keys (g_aSettingKeys), and the sections they stand in, in
+// the order the keys name them.
+static const SETTINGKEY* const g_aKeys = g_aSettingKeys;
+#define SECTION_COUNT KEY_COUNT  // at most one for each key
+static LPCSTR g_aSectionNames[SECTION_COUNT];
+static int g_nSections;
+static int g_anKeySection[KEY_COUNT];
 
-struct SETTINGKEY {
-    int nSection;
-    LPCSTR lpKey;
-    char* lpField;
-};
-static const SETTINGKEY g_aKeys[KEY_COUNT] = {
-    {0, "Title", LoaderSettings.Title},
-    {1, "BackupFile", LoaderSettings.BackupFile},
-    {1, "ImageFile", LoaderSettings.ImageFile},
-};
-#define KEY_BACKUP_FILE 1
+static void IndexSections()
+{
+    g_nSections = 0;
+    for (int k = 0; k < KEY_COUNT; k++) {
+        int s = 0;
+        while (s < g_nSections && strcmp(g_aSectionNames[s], g_aKeys[k].lpSection) != 0)
+            s++;
+        if (s == g_nSections)
+            g_aSectionNames[g_nSections++] = g_aKeys[k].lpSection;
+        g_anKeySection[k] = s;
+    }
+}
+
+// The key that fills the backup file's field.
+static int BackupFileKey()
+{
+    for (int k = 0; k < KEY_COUNT; k++)
+        if (g_aKeys[k].nFieldOffset == offsetof(LOADERSETTINGS, BackupFile))
+            return k;
+    return 0;
+}
 
 // Where the launcher finds each key: the line and the byte of the line
 // where the piece holding it starts (0: not found).
@@ -123,7 +138,7 @@ static void LintHeader(LINT* pLint, LPSTR lpWork)
         pLint->nReading = -1;
     }
     pLint->bSeenHeader = TRUE;
-    for (int s = 0; s < SECTION_COUNT; s++) {
+    for (int s = 0; s < g_nSections; s++) {
         if (strcmp(szSection, g_aSectionNames[s]) == 0) {
             if (pLint->anSectionState[s] == SECTION_UNSEEN) {
                 pLint->anSectionState[s] = SECTION_READING;
@@ -164,7 +179,7 @@ static void LintKeyLine(LINT* pLint, LPSTR lpWork, UINT nColumn)
         return;
     LPCSTR lpSection = g_aSectionNames[pLint->nReading];
     for (int k = 0; k < KEY_COUNT; k++) {
-        if (g_aKeys[k].nSection != pLint->nReading)
+        if (g_anKeySection[k] != pLint->nReading)
             continue;
         KEYSOURCE* pSource = &g_aSources[k];
         if (strcmp(szKey, g_aKeys[k].lpKey) == 0) {
@@ -356,6 +371,7 @@ static std::string SourceText(int k, BOOL bFromFile)
 
 void CheckSettings()
 {
+    IndexSections();
     ResetSettings();
     memset(g_aSources, 0, sizeof g_aSources);
     PKGFILE file = FindPackageFile(SETTINGS_FILE);
@@ -366,7 +382,7 @@ void CheckSettings()
                       LauncherStop(STAGE_SETTINGS, RC_NOT_FOUND).c_str()));
         for (int k = 0; k < KEY_COUNT; k++)
             Report(LEVEL_OK, AREA_SETTINGS,
-                   Format("%s %s (default)", g_aKeys[k].lpKey, Quoted(g_aKeys[k].lpField).c_str()));
+                   Format("%s %s (default)", g_aKeys[k].lpKey, Quoted(SettingField(&g_aKeys[k])).c_str()));
         return;
     }
     if (!file.strFound.empty())
@@ -389,10 +405,10 @@ void CheckSettings()
     for (int k = 0; k < KEY_COUNT; k++) {
         char szValue[SETTINGS_READ_SIZE + 1];
         memset(szValue, 0, sizeof szValue);
-        BOOL bFromFile = ReadIniValue(file.strPath.c_str(), g_aSectionNames[g_aKeys[k].nSection], g_aKeys[k].lpKey,
+        BOOL bFromFile = ReadIniValue(file.strPath.c_str(), g_aKeys[k].lpSection, g_aKeys[k].lpKey,
                                       szValue, SETTINGS_READ_SIZE) != 0;
         Report(LEVEL_OK, AREA_SETTINGS,
-               Format("%s %s (%s)", g_aKeys[k].lpKey, Quoted(g_aKeys[k].lpField).c_str(),
+               Format("%s %s (%s)", g_aKeys[k].lpKey, Quoted(SettingField(&g_aKeys[k])).c_str(),
                       SourceText(k, bFromFile).c_str()));
     }
     for (const auto& finding : pLint->findings)
@@ -404,8 +420,9 @@ void CheckBackupFile(LPCSTR lpFlasher)
 {
     LPCSTR lpBackup = LoaderSettings.BackupFile;
     std::string strWhere;
-    if (g_aSources[KEY_BACKUP_FILE].nLine && !g_aSources[KEY_BACKUP_FILE].bEmpty)
-        strWhere = Format("line %u: ", g_aSources[KEY_BACKUP_FILE].nLine);
+    const KEYSOURCE& source = g_aSources[BackupFileKey()];
+    if (source.nLine && !source.bEmpty)
+        strWhere = Format("line %u: ", source.nLine);
     // The launcher's own rule: it deletes a backup file only inside its folder.
     int nClass = ClassifyName(lpBackup);
     if (nClass != NAME_INSIDE) {

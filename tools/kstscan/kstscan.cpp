@@ -11,28 +11,21 @@
 //   Download the latest one and try again.
 // The version is shown as the launcher shows it, up to its first zero byte;
 // control bytes and the backslash are written as escapes (\x07, \\) so that
-// nothing in an image can drive the terminal.
+// nothing in an image can drive the terminal, and a double-byte character
+// of the system's code page stays whole.
 #include <cstdio>
 #include <cstring>
 
 #include "checks/checks.h"
-#include "launch/loader.h"
 #include "launch/messages.h"
+#include "launch/settings.h"
+#include "settings/codepage.h"
+#include "toolout.h"
 #include "launch/results.h"
 
 static void PrintVersion(LPCSTR lpVersion)
 {
-    putchar('"');
-    for (LPCSTR p = lpVersion; *p; p++) {
-        BYTE b = (BYTE)*p;
-        if (b == '\\')
-            fputs("\\\\", stdout);
-        else if (b < 0x20 || b == 0x7F)
-            printf("\\x%02X", b);
-        else
-            putchar(b);
-    }
-    puts("\"");
+    printf("\"%s\"\n", EscapeToolText(lpVersion, FALSE).c_str());
 }
 
 // Scans one image; TRUE when it has a version.
@@ -43,11 +36,8 @@ static BOOL ScanOne(LPCSTR lpName)
         printf("%s: name longer than %u bytes\n", lpName, (unsigned)(sizeof LoaderSettings.ImageFile - 1));
         return FALSE;
     }
-    ResetSettings();
-    strcpy(LoaderSettings.ImageFile, lpName);
-
     char szVersion[BVSIZE + 1];
-    int nCode = GetImageBiosVersion(szVersion, sizeof szVersion);
+    int nCode = GetImageBiosVersionOf(lpName, szVersion, sizeof szVersion);
     printf("%s: ", lpName);
     if (nCode == RC_SUCCESS) {
         PrintVersion(szVersion);
@@ -66,6 +56,8 @@ int main(int argc, char** argv)
               stderr);
         return 2;
     }
+    // The launcher's own code page: the system's on Windows.
+    InitCodePage();
     BOOL bAllFound = TRUE;
     for (int i = 1; i < argc; i++)
         if (!ScanOne(argv[i]))

@@ -1,4 +1,5 @@
-// Scripting and inspection of the fake platform of the host build.
+// Scripting and inspection of the fake platform: test support for the unit
+// tests and the fuzz targets, never part of a shipped program.
 //
 // Tests describe a machine (code page, mutex, power status, processes and
 // their windows, the user's answers to message boxes) and then look at what

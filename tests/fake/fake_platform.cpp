@@ -1,5 +1,6 @@
-// The fake platform of the host build: Win32 names over a scripted machine.
-#include "platform/fake_platform.h"
+// The fake platform of the unit tests and fuzz targets: Win32 names over a
+// scripted machine.
+#include "fake_platform.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

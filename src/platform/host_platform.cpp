@@ -1,0 +1,70 @@
+// The platform of the console tools built for a host other than Windows:
+// only what they use of the launcher's code, over the C library. Files are
+// opened with stdio in binary mode, attributes come from stat, the ANSI code
+// page is the one the tool was told (1252 until then), and a failed
+// assertion is written to standard error before the process stops.
+#include "platform/host_platform.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+static UINT g_uHostCodePage = 1252;
+
+void HostSetCodePage(UINT uCodePage)
+{
+    g_uHostCodePage = uCodePage;
+}
+
+FILE* OpenSharedRead(LPCSTR lpFileName)
+{
+    if (!lpFileName || GetFileKind(lpFileName) == FILE_KIND_DIRECTORY)
+        return NULL;
+    return fopen(lpFileName, "rb");
+}
+
+void CloseSharedRead(FILE* pFile)
+{
+    if (pFile)
+        fclose(pFile);
+}
+
+void AbortProcess()
+{
+    fflush(stdout);
+    abort();
+}
+
+DWORD GetFileAttributesA(LPCSTR lpFileName)
+{
+    struct stat st;
+    if (!lpFileName || stat(lpFileName, &st) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+UINT GetACP()
+{
+    return g_uHostCodePage;
+}
+
+// The built-in double-byte pages need no answer from here; every other page
+// a tool can be told is a single-byte one.
+BOOL GetCPInfo(UINT CodePage, LPCPINFO lpCPInfo)
+{
+    (void)CodePage;
+    memset(lpCPInfo, 0, sizeof *lpCPInfo);
+    lpCPInfo->MaxCharSize = 1;
+    lpCPInfo->DefaultChar[0] = '?';
+    return TRUE;
+}
+
+int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    (void)hWnd;
+    (void)uType;
+    fflush(stdout);
+    fprintf(stderr, "[%s] %s\n", lpCaption ? lpCaption : "", lpText ? lpText : "");
+    return IDOK;
+}
