@@ -1,7 +1,7 @@
 // Benchmark of the image version scan (GetImageBiosVersion).
 //
 // On each kind of image three readers are timed:
-//   scan/KIND      GetImageBiosVersion on LoaderSettings.ImageFile
+//   scan/KIND      GetImageBiosVersionOf the image
 //   read/KIND      a plain fread of the whole file through a 64 KiB buffer,
 //                  the floor for anything that looks at every byte
 //   baseline/KIND  the step-by-step walk: fgetc, at each hyphen fread five
@@ -36,7 +36,7 @@
 #include <unistd.h>
 
 #include "checks/checks.h"
-#include "launch/loader.h"
+#include "launch/settings.h"
 #include "launch/results.h"
 
 namespace {
@@ -133,9 +133,8 @@ void WriteImage(const std::string& kind, size_t size, const std::string& path)
 
 int OurScan(const Image& image, char* version)
 {
-    strcpy(LoaderSettings.ImageFile, image.path.c_str());
     char buffer[FIELD_SIZE];
-    int code = GetImageBiosVersion(buffer, sizeof buffer);
+    int code = GetImageBiosVersionOf(image.path.c_str(), buffer, sizeof buffer);
     memcpy(version, buffer, BVSIZE + 1);
     return code;
 }

@@ -1,33 +1,15 @@
 // kstcheck: checks an update package the way the launcher will see it.
-// The pieces shared by its parts.
+// The package's files and text as its checks see them, and the checks; the
+// findings they report are in findings.h.
 #ifndef KST_KSTCHECK_H
 #define KST_KSTCHECK_H
 
 #include <string>
 
+#include <vector>
+
+#include "findings.h"
 #include "platform/platform.h"
-
-// ---- findings --------------------------------------------------------------
-
-enum { LEVEL_OK, LEVEL_NOTE, LEVEL_WARNING, LEVEL_ERROR };
-enum { AREA_SETTINGS, AREA_PROBE, AREA_IMAGE, AREA_FLASHER, AREA_COUNT };
-
-// Records one finding. All are written at the end, area by area, each as
-// LEVEL<TAB>AREA<TAB>TEXT with the bytes of TEXT escaped as EscapeToolText
-// does, with named tabs, line feeds and carriage returns.
-void Report(int nLevel, int nArea, const std::string& strText);
-// Writes the findings to standard output; returns the highest level.
-int WriteFindings();
-
-std::string Format(const char* lpFormat, ...)
-#ifdef __GNUC__
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-// strText in double quotes.
-std::string Quoted(const std::string& strText);
-// How the launcher stops: "[-33] Load KESTROM.INI fail.\n...".
-std::string LauncherStop(int nStage, int nCode);
 
 // ---- the package's files -----------------------------------------------------
 
@@ -55,18 +37,39 @@ struct PKGFILE {
     std::string strPath;   // the name to open it by on this system
     std::string strFound;  // the name as found, when it differs in letter case
 };
+// TRUE when both names lead to the same file of the package (letter case,
+// "." and ".." aside).
+BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2);
+
+// The parts of a path between backslashes or slashes, a trail byte of a
+// double-byte character never taken for a backslash; whether a part leads
+// to the parent (as the launcher counts it) or stays where it is ("", ".");
+// text with its ASCII letters in lower case.
+std::vector<std::string> SplitPath(LPCSTR lpName);
+bool IsParentPart(const std::string& strPart);
+bool IsHerePart(const std::string& strPart);
+std::string FoldAscii(const std::string& strText);
+
+// ---- what differs between the systems it runs on ----------------------------
+// (package_win32.cpp on Windows, package_posix.cpp elsewhere)
+
 // Looks a file of the package up by the name the launcher would use. On
 // Windows the system does that. On other hosts a backslash separates
 // directories as on Windows, and a name that does not exist as written
 // matches one that differs from it in letter case only, as on Windows.
 PKGFILE FindPackageFile(LPCSTR lpName);
-// TRUE when both names lead to the same file of the package (letter case,
-// "." and ".." aside).
-BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2);
 
 // 64-bit positions in a file.
 long long FileTell(FILE* pFile);
 BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin);
+
+// Makes DIR the current directory.
+BOOL ChangeToDirectory(LPCSTR lpPath);
+
+// The code page a package is read under unless another is given, and its
+// name in the usage text ("the system's", "1252").
+UINT DefaultCodePage();
+const char* DefaultCodePageText();
 
 // ---- text --------------------------------------------------------------------
 

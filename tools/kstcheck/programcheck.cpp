@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "kstcheck.h"
-#include "launch/loader.h"
+#include "launch/settings.h"
 #include "launch/messages.h"
 #include "launch/results.h"
 #include "pefile.h"
 #include "settings/codepage.h"
 #include "settings/pathrule.h"
 
-#define PROBE_PROGRAM "BIOSVER.EXE"
 // Dialog captions listed when none equals the Title.
 #define CAPTIONS_SHOWN 3
 
@@ -73,14 +72,6 @@ static void ReportProgram(int nArea, const std::string& strName, const PEINFO* p
                Format("%s looks cut off: its sections reach past the end of the file", strName.c_str()));
 }
 
-static void NoteCaseDiffers(int nArea, const std::string& strName, const PKGFILE& file)
-{
-    if (!file.strFound.empty())
-        Report(LEVEL_NOTE, nArea,
-               Format("%s found as %s: Windows matches file names whatever their letter case", strName.c_str(),
-                      Quoted(file.strFound).c_str()));
-}
-
 void CheckProbe()
 {
     static PEINFO s_info;
@@ -94,7 +85,7 @@ void CheckProbe()
                       strStop.c_str()));
         return;
     }
-    NoteCaseDiffers(AREA_PROBE, PROBE_PROGRAM, file);
+    NoteCaseDiffers(AREA_PROBE, PROBE_PROGRAM, file.strFound);
     if (!ReadProgram(file.strPath, &s_info)) {
         Report(LEVEL_ERROR, AREA_PROBE, Format("%s cannot be read: %s", PROBE_PROGRAM, strStop.c_str()));
         return;
@@ -209,8 +200,9 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
     }
     Report(LEVEL_NOTE, AREA_FLASHER,
            Format("no dialog caption equals the Title %s, letter case aside%s: the flasher must set it at run "
-                  "time, or the launcher ends with -3",
-                  Quoted(LoaderSettings.Title).c_str(), strCaptions.empty() ? "" : (" (" + strCaptions + ")").c_str()));
+                  "time, or the launcher ends with %d",
+                  Quoted(LoaderSettings.Title).c_str(), strCaptions.empty() ? "" : (" (" + strCaptions + ")").c_str(),
+                  RC_FLASHER_WINDOW));
 }
 
 // The file name the start looks for: ".exe" is added to a name without an
@@ -291,7 +283,7 @@ void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher)
         Report(LEVEL_NOTE, AREA_FLASHER,
                Format("the flasher's name %s holds blanks and no quotes: the start tries %s first", Quoted(strName).c_str(),
                       Quoted(strFirst).c_str()));
-    NoteCaseDiffers(AREA_FLASHER, strName, file);
+    NoteCaseDiffers(AREA_FLASHER, strName, file.strFound);
     if (!ReadProgram(file.strPath, &s_info)) {
         Report(LEVEL_ERROR, AREA_FLASHER, Format("%s cannot be read: %s", strName.c_str(), strStop.c_str()));
         return;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kstcheck.h"
-#include "launch/loader.h"
+#include "launch/settings.h"
 #include "launch/messages.h"
 #include "launch/results.h"
 #include "settings/codepage.h"
@@ -385,10 +385,7 @@ void CheckSettings()
                    Format("%s %s (default)", g_aKeys[k].lpKey, Quoted(SettingField(&g_aKeys[k])).c_str()));
         return;
     }
-    if (!file.strFound.empty())
-        Report(LEVEL_NOTE, AREA_SETTINGS,
-               Format("%s found as %s: Windows matches file names whatever their letter case", SETTINGS_FILE,
-                      Quoted(file.strFound).c_str()));
+    NoteCaseDiffers(AREA_SETTINGS, SETTINGS_FILE, file.strFound);
 
     LINT* pLint = new LINT();
     BOOL bRead = LintSettings(file.strPath.c_str(), pLint);
