@@ -434,7 +434,7 @@ void CheckBackupFile(LPCSTR lpFlasher)
         LPCSTR lpWhat;
     } aFiles[] = {
         {SETTINGS_FILE, "settings file"},
-        {"BIOSVER.EXE", "probe"},
+        {PROBE_PROGRAM, "probe"},
         {LoaderSettings.ImageFile, "image"},
         {lpFlasher, "flasher"},
     };
