@@ -40,7 +40,8 @@ listing() {
 # and print every LINE, given
 # as "LEVEL AREA TEXT" (the first two blanks stand for its tabs). A LINE
 # that starts with "!" is the start of lines that must not be printed; "="
-# followed by the whole output compares all of it.
+# followed by the whole output compares all of it; ">" followed by a line
+# of its own (a usage message) is a line printed as it stands.
 expect() {
   local name=$1 want_rc=$2
   shift 2
@@ -59,7 +60,15 @@ expect() {
   [ "$before" = "$after" ] || { echo "FAIL $name: files changed"; diff <(echo "$before") <(echo "$after"); ok=0; }
   for line in "${want[@]}"; do
     if [ "${line:0:1}" = "=" ]; then
-      [ "$out" = "$(tabs "${line:1}")" ] || { echo "FAIL $name: output differs"; ok=0; }
+      [ "$out" = "$(tabs "${line:1}")" ] || {
+        echo "FAIL $name: output differs (- wanted, + printed)"
+        diff <(tabs "${line:1}") <(echo "$out") | sed -n 's/^[<>]/&/p' | sed 's/^</    -/; s/^>/    +/'
+        ok=0
+      }
+      continue
+    fi
+    if [ "${line:0:1}" = ">" ]; then
+      LC_ALL=C grep -qxF -- "${line:1}" <<<"$out" || { echo "FAIL $name: missing: ${line:1}"; ok=0; }
       continue
     fi
     local negate=0
@@ -157,21 +166,53 @@ pkg ini-directory; rm ini-directory/KESTROM.INI; mkdir ini-directory/KESTROM.INI
 printf '[UI]\r\nTitle=Inside\r\n' >ini-directory/KESTROM.INI/KESTROM.INI
 expect ini-directory 1 "error settings KESTROM.INI is a directory: $LOADING_INI" "$TITLE_DEFAULT" -- ini-directory
 
-ini bom '\xef\xbb\xbf[UI]\r\nTitle=Other\r\n'
+# ---- byte-order marks: each kind recognised as what it is, and a file that
+# only starts like one read as the 8-bit text it is ----------------------------
 BOM_LINE='warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line: "[UI]" is then no section header'
-expect bom 0 "$BOM_LINE" "$TITLE_DEFAULT" \
-  'warning settings line 2: "Title=Other" comes before any section header: the launcher never reads it' -- bom
-expect bom-strict 1 "$BOM_LINE" -- --strict bom
-
-pkg utf16; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16 >utf16/KESTROM.INI
 UTF16_LINE='warning settings line 1: the file is UTF-16 text: the launcher reads 8-bit text only, in which every other byte of this one is zero'
-expect utf16 0 'ok settings KESTROM.INI: 3 lines, read as code page 1252' "$TITLE_DEFAULT" "$UTF16_LINE" \
-  '!warning settings line 2' '!note settings' -- utf16
-pkg utf16-no-mark; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16LE >utf16-no-mark/KESTROM.INI
-expect utf16-no-mark 0 "$UTF16_LINE" "$TITLE_DEFAULT" -- utf16-no-mark
+NOT_UTF8='!warning settings line 1: the file begins with a UTF-8'
+NOT_UTF16='!warning settings line 1: the file is UTF-16'
+# Text after a mark (its own encoding for UTF-16).
+MARKED='[UI]\r\nTitle=Other\r\n'
+ini bom '\xef\xbb\xbf'"$MARKED"
+expect bom 0 "$BOM_LINE" "$TITLE_DEFAULT" "$NOT_UTF16" '!note settings' \
+  'warning settings line 2: "Title=Other" comes before any section header: the launcher never reads it' -- bom
+for order in LE BE; do
+  mark='\xff\xfe'; [ $order = BE ] && mark='\xfe\xff'
+  pkg "utf16-$order"; { printf "$mark"; printf "$MARKED" | iconv -f UTF-8 -t "UTF-16$order"; } >"utf16-$order/KESTROM.INI"
+  pkg "utf16-$order-no-mark"; printf "$MARKED" | iconv -f UTF-8 -t "UTF-16$order" >"utf16-$order-no-mark/KESTROM.INI"
+  for name in "utf16-$order" "utf16-$order-no-mark"; do
+    # Its zero bytes are no findings of their own, nor its high bytes;
+    # its lines are those of the 8-bit text.
+    # (the last line feed is followed by a zero byte in LE, not in BE).
+    lines=2; [ $order = LE ] && lines=3
+    expect "$name" 0 "$UTF16_LINE" "$TITLE_DEFAULT" "$NOT_UTF8" '!warning settings line 2' '!note settings' \
+      "ok settings KESTROM.INI: $lines lines, read as code page 1252" -- "$name"
+  done
+done
+# A mark alone is a whole mark.
+ini bom-alone '\xef\xbb\xbf'
+expect bom-alone 0 'ok settings KESTROM.INI: 1 line, read as code page 1252' \
+  'warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line' \
+  "$NOT_UTF16" '!note settings' -- bom-alone
+ini utf16-alone '\xff\xfe'
+expect utf16-alone 0 "$UTF16_LINE" "$NOT_UTF8" '!note settings' -- utf16-alone
+# A key line after the UTF-8 mark is no header either.
+ini bom-key '\xef\xbb\xbfTitle=Other\r\n'
+expect bom-key 0 'warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line' \
+  "$TITLE_DEFAULT" '!warning settings line 1: "' -- bom-key
 # What follows the UTF-16 start in 8-bit text is read all the same.
 ini utf16-then-bytes '\xff\xfe\r\n[UI]\r\nTitle=Bytes\r\n'
 expect utf16-then-bytes 0 "$UTF16_LINE" 'ok settings Title "Bytes" (line 3)' -- utf16-then-bytes
+# Files that only start like a mark: part of one, or another last byte.
+for start in '\xef\xbb' '\xef\xbb\xbe' '\xff' '\xfe'; do
+  name=like-mark-$(printf "$start" | od -An -tx1 | tr -d ' \n')
+  ini "$name" "$start$MARKED"
+  expect "$name" 0 "$NOT_UTF8" "$NOT_UTF16" "$TITLE_DEFAULT" \
+    "$(printf "warning settings line 1: \"$start[UI]\" comes before any section header: the launcher never reads it")" \
+    'note settings line 1 holds bytes of 0x80 and above, read as code page 1252: use --code-page for a package meant for another' \
+    -- "$name"
+done
 
 ini letter-case '[UI]\r\ntitle=Other\r\n[main]\r\nImageFile=OTHER.ROM\r\n[Main]\r\nimageFILE=X.ROM\r\n'
 expect letter-case 0 "$TITLE_DEFAULT" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
@@ -199,6 +240,26 @@ pkg long-line
 expect long-line 0 'ok settings Title "Piece" (line 2, the piece from byte 256)' \
   'warning settings line 2 is 266 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: "Title=Piece"' \
   'warning settings line 3: Title appears again in [UI] (first on line 2): the launcher uses the first' -- long-line
+# Lines of 255, 256 and 257 bytes: the launcher reads 255 bytes a piece, so
+# the second piece of the longer two holds their last byte or two ("b",
+# "bc"); the line break is no byte of the line. With breaks (CR LF, LF):
+filler() { head -c "$1" /dev/zero | tr '\0' a; }
+long_line() { printf 'K='; filler $(($1 - 2 - ${#2})); printf '%s' "$2"; }  # long_line LENGTH TAIL
+long_finding() {  # long_finding LINE LENGTH SECOND
+  echo "warning settings line $1 is $2 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: \"$3\""
+}
+pkg long-breaks
+{ printf '[UI]\r\n'; long_line 255 b; printf '\r\n'; long_line 256 b; printf '\r\n'; long_line 257 bc; printf '\n'
+  printf 'Title=After\r\n'; } >long-breaks/KESTROM.INI
+expect long-breaks 0 'ok settings KESTROM.INI: 5 lines, read as code page 1252' 'ok settings Title "After" (line 5)' \
+  '!warning settings line 2 is' "$(long_finding 3 256 b)" "$(long_finding 4 257 bc)" -- long-breaks
+# ... and as the file's last line, without a break.
+for length in 255 256 257; do
+  tail=b; [ $length = 257 ] && tail=bc
+  pkg "long-$length-last"; { printf '[UI]\r\n'; long_line $length $tail; } >"long-$length-last/KESTROM.INI"
+  finding="$(long_finding 2 $length $tail)"; [ $length = 255 ] && finding='!warning settings line 2 is'
+  expect "long-$length-last" 0 'ok settings KESTROM.INI: 2 lines, read as code page 1252' "$finding" -- "long-$length-last"
+done
 # A long line outside the sections the launcher reads is no concern.
 pkg long-elsewhere
 { printf '[Other]\r\nJunk='; head -c 400 /dev/zero | tr '\0' a; printf '\r\n[UI]\r\nTitle=T\r\n'; } >long-elsewhere/KESTROM.INI
