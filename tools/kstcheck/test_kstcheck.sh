@@ -214,25 +214,68 @@ for start in '\xef\xbb' '\xef\xbb\xbe' '\xff' '\xfe'; do
     -- "$name"
 done
 
-ini letter-case '[UI]\r\ntitle=Other\r\n[main]\r\nImageFile=OTHER.ROM\r\n[Main]\r\nimageFILE=X.ROM\r\n'
-expect letter-case 0 "$TITLE_DEFAULT" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
-  'warning settings line 2: key "title" in [UI] matches Title only with letter case ignored: the launcher ignores it' \
-  'warning settings line 3: section [main] matches [Main] only with letter case ignored: the launcher ignores it' \
-  'warning settings line 6: key "imageFILE" in [Main] matches ImageFile only with letter case ignored: the launcher ignores it' \
-  -- letter-case
+filler() { head -c "$1" /dev/zero | tr '\0' a; }  # filler COUNT: that many "a"
 
-ini twice '[UI]\r\nTitle=First\r\nTitle=Second\r\n[Main]\r\nBackupFile=\r\nBackupFile=B2.BAK\r\n[UI]\r\nTitle=Third\r\n'
-expect twice 0 'ok settings Title "First" (line 2)' \
-  'ok settings BackupFile "BIOS.BAK" (default: the BackupFile on line 5 is empty)' \
-  'warning settings line 3: Title appears again in [UI] (first on line 2): the launcher uses the first' \
-  'warning settings line 6: BackupFile appears again in [Main] (first on line 5): the launcher uses the first' \
-  'warning settings line 7: section [UI] appears again (first on line 1): the launcher reads only the first' \
-  -- twice
-
-ini before-header 'Title=Early\r\n; a comment\r\n\r\n[UI]\r\n'
-expect before-header 0 "$TITLE_DEFAULT" \
-  'warning settings line 1: "Title=Early" comes before any section header: the launcher never reads it' \
-  '!warning settings line 2:' '!warning settings line 3:' -- before-header
+# ---- findings that repeat: each occurrence up to five of a kind, then a
+# count. One file holds every kind, five of some (all shown, no count), six
+# or seven of others (the sixth on is counted only) -------------------------------
+pkg repeats; want=(); n=0
+add() {  # add TEXT [LINE...]: TEXT is the file's next line; @ in each LINE expected of it stands for its number
+  printf '%b\r\n' "$1" >>repeats/KESTROM.INI; n=$((n + 1)); shift
+  local line; for line in "$@"; do want+=("${line//@/$n}"); done
+}
+: >repeats/KESTROM.INI
+before() { echo "warning settings line @: \"$1\" comes before any section header: the launcher never reads it"; }
+add 'Title=Early1' "$(before Title=Early1)"
+add '; a comment' '!warning settings line @:'
+add '' '!warning settings line @:'
+add 'Title=Early2' "$(before Title=Early2)"
+add 'Junk' "$(before Junk)"
+add 'ImageFile=E.ROM' "$(before ImageFile=E.ROM)"
+add 'Title=Early5' "$(before Title=Early5)"
+add 'Title=Early6' '!warning settings line @:'
+add '[UI]'; ui=$n
+add 'Title=First' 'ok settings Title "First" (line @)'; title=$n
+key_case() { echo "warning settings line @: key \"$1\" in [$2] matches $3 only with letter case ignored: the launcher ignores it"; }
+again() { echo "warning settings line @: $1 appears again in [$2] (first on line $3): the launcher uses the first"; }
+for key in title TITLE tItle TitlE; do
+  add "$key=x" "$(key_case "$key" UI Title)"
+  add 'Title=Again' "$(again Title UI $title)"
+done
+LONG="Junk=$(filler 295)"
+for i in 1 2 3 4 5; do
+  add "$LONG" "warning settings line @ is 300 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: \"$(filler 40)...\""
+  add 'K\0=1' 'warning settings line @ holds a zero byte at byte 2: the launcher ignores the rest of the line'
+done
+add 'K\0=1' '!warning settings line @ holds'
+section_case() { echo "warning settings line @: section [$1] matches [$2] only with letter case ignored: the launcher ignores it"; }
+section_again() { echo "warning settings line @: section [$1] appears again (first on line $2): the launcher reads only the first"; }
+add '[main]' "$(section_case main Main)"
+add 'ImageFile=OTHER.ROM'
+add '[Main]'; main=$n
+add 'BackupFile=' "ok settings BackupFile \"BIOS.BAK\" (default: the BackupFile on line @ is empty)"; backup=$n
+add 'BackupFile=B2.BAK' "$(again BackupFile Main $backup)"
+add 'imageFILE=X.ROM' "$(key_case imageFILE Main ImageFile)"
+add 'BackupFile=B3.BAK' '!warning settings line @:'
+add 'BackupFile=B4.BAK' '!warning settings line @:'
+add '[UI]' "$(section_again UI $ui)"
+add 'Title=Third' '!warning settings line @:'
+add '[ui]' "$(section_case ui UI)"
+add '[Main]' "$(section_again Main $main)"
+add '[MAIN]' "$(section_case MAIN Main)"
+add '[UI]' "$(section_again UI $ui)"
+add '[Ui]' "$(section_case Ui UI)"
+add '[UI]' "$(section_again UI $ui)"
+add '[uI]' "$(section_case uI UI)"
+add '[Main]' "$(section_again Main $main)"
+add '[mAIN]' '!warning settings line @:'
+add '[ui]' '!warning settings line @:'
+expect repeats 0 "${want[@]}" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
+  'warning settings 1 more key lines before any section header' \
+  'warning settings 2 more keys that appear again' \
+  'warning settings 1 more lines with a zero byte' \
+  'warning settings 2 more sections named with other letter case' \
+  '!warning settings 0 more' -- repeats
 
 # A line of 266 bytes whose second piece is a Title of its own.
 pkg long-line
@@ -243,7 +286,6 @@ expect long-line 0 'ok settings Title "Piece" (line 2, the piece from byte 256)'
 # Lines of 255, 256 and 257 bytes: the launcher reads 255 bytes a piece, so
 # the second piece of the longer two holds their last byte or two ("b",
 # "bc"); the line break is no byte of the line. With breaks (CR LF, LF):
-filler() { head -c "$1" /dev/zero | tr '\0' a; }
 long_line() { printf 'K='; filler $(($1 - 2 - ${#2})); printf '%s' "$2"; }  # long_line LENGTH TAIL
 long_finding() {  # long_finding LINE LENGTH SECOND
   echo "warning settings line $1 is $2 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: \"$3\""
@@ -429,10 +471,6 @@ pkg ini-long; { printf '[UI]\r\nJunk='; head -c 99995 /dev/zero | tr '\0' b | se
 expect ini-long 0 'ok settings Title "After" (line 3)' \
   'warning settings line 2 is 100000 bytes long: the launcher reads it as 393 lines of at most 255 bytes; the second starts at byte 256: "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb..."' \
   'warning settings line 2 holds a zero byte at byte 8: the launcher ignores the rest of that 255-byte piece of it' -- ini-long
-pkg ini-many; for i in $(seq 9); do printf '[ui]\r\n'; done >ini-many/KESTROM.INI
-expect ini-many 0 'warning settings line 5: section [ui] matches [UI] only with letter case ignored: the launcher ignores it' \
-  '!warning settings line 6:' \
-  'warning settings 4 more sections named with other letter case' -- ini-many
 for hostile in loop rsrc-past-end many-entries data-past-end long-dialog no-pe cut-headers cut-data; do
   pkg "pe-$hostile"; cp "pe/$hostile" "pe-$hostile/WINKESTROM.EXE"
 done
