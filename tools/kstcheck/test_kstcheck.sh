@@ -307,13 +307,32 @@ pkg long-elsewhere
 { printf '[Other]\r\nJunk='; head -c 400 /dev/zero | tr '\0' a; printf '\r\n[UI]\r\nTitle=T\r\n'; } >long-elsewhere/KESTROM.INI
 expect long-elsewhere 0 'ok settings Title "T" (line 4)' '!warning settings line 2 is' -- long-elsewhere
 
-ini zero-and-end '[UI]\r\nTi\0tle=Z\r\nTitle=Before\x1a\r\n[Main]\r\nImageFile=NOPE.ROM\r\n'
-expect zero-and-end 0 'ok settings Title "Before" (line 3)' 'ok settings ImageFile "FLASHABL.ROM" (default)' \
-  'warning settings line 2 holds a zero byte at byte 3: the launcher ignores the rest of the line' \
-  'warning settings line 3: a 0x1A byte at byte 29 of the file ends it for the launcher: the 30 bytes after it are never read' \
-  -- zero-and-end
-ini end-mark-last '[UI]\r\nTitle=Last\r\n\x1a'
-expect end-mark-last 0 'ok settings Title "Last" (line 2)' '!warning' -- end-mark-last
+# ---- zero bytes and 0x1A at the first, a middle and the last byte of a line
+# and of the file -----------------------------------------------------------------
+zero_finding() { echo "warning settings line $1 holds a zero byte at byte $2: the launcher ignores the rest of the line"; }
+ini zero-bytes '\0Title=A\r\n[UI]\r\n\0Junk\r\nTi\0tle=Z\r\nTitle=B\0\r\nTitle=C\r\nJunk=\0'
+expect zero-bytes 0 'ok settings KESTROM.INI: 7 lines, read as code page 1252' 'ok settings Title "B" (line 5)' \
+  "$(zero_finding 1 1)" "$(zero_finding 3 1)" "$(zero_finding 4 3)" "$(zero_finding 5 8)" "$(zero_finding 7 6)" \
+  'warning settings line 6: Title appears again in [UI] (first on line 5): the launcher uses the first' \
+  '!warning settings line 2' -- zero-bytes
+# A 0x1A byte ends the file for the launcher: the lines it reads, the line
+# the byte is on, its byte of the file, the bytes after it, and the Title
+# read before it (line 2).
+while IFS='|' read -r name bytes read line at after title; do
+  ini "end-$name" "$bytes"
+  finding='!warning settings line'
+  [ -n "$at" ] && finding="warning settings line $line: a 0x1A byte at byte $at of the file ends it for the launcher: the $after bytes after it are never read"
+  value=$TITLE_DEFAULT; [ -n "$title" ] && value="ok settings Title \"$title\" (line 2)"
+  expect "end-$name" 0 "ok settings KESTROM.INI: $read, read as code page 1252" "$finding" "$value" \
+    'ok settings ImageFile "FLASHABL.ROM" (default)' -- "end-$name"
+done <<'ROWS'
+file-first|\x1a[UI]\r\nTitle=X\r\n|0 lines|1|1|15|
+line-first|[UI]\r\n\x1aTitle=X\r\n[Main]\r\nImageFile=NOPE.ROM\r\n|1 line|2|7|37|
+line-middle|[UI]\r\nTitle=Be\x1afore\r\n|2 lines|2|15|6|Be
+line-last|[UI]\r\nTitle=Before\x1a\r\n[Main]\r\nImageFile=NOPE.ROM\r\n|2 lines|2|19|30|Before
+file-last|[UI]\r\nTitle=Last\r\n\x1a|2 lines||||Last
+file-last-in-line|[UI]\r\nTitle=Last\x1a|2 lines||||Last
+ROWS
 
 # The launcher deletes the backup file only inside its folder: one outside
 # stays where it is, with a warning.
