@@ -334,31 +334,50 @@ file-last|[UI]\r\nTitle=Last\r\n\x1a|2 lines||||Last
 file-last-in-line|[UI]\r\nTitle=Last\x1a|2 lines||||Last
 ROWS
 
+# ---- BackupFile: every kind of name the launcher's rule tells apart -------------
 # The launcher deletes the backup file only inside its folder: one outside
-# stays where it is, with a warning.
+# stays where it is, with a warning; one inside that is a file of the
+# package is deleted after every flash, with a warning too.
 LEAVES='the launcher deletes no file outside its folder and leaves this one in place'
-ini backup-climbs '[Main]\r\nBackupFile=..\\other\\BIOS.BAK\r\n'
-expect backup-climbs 0 "warning settings line 2: BackupFile \"..\\\\other\\\\BIOS.BAK\" climbs out of the package with \"..\": $LEAVES" \
-  '!error' -- backup-climbs
-expect backup-climbs-strict 1 -- --strict backup-climbs
-ini backup-deep-climb '[Main]\r\nBackupFile=sub\\..\\..\\BIOS.BAK\r\n'
-expect backup-deep-climb 0 "warning settings line 2: BackupFile \"sub\\\\..\\\\..\\\\BIOS.BAK\" climbs out of the package with \"..\": $LEAVES" \
-  -- backup-deep-climb
-ini backup-drive '[Main]\r\nBackupFile=C:\\BIOS.BAK\r\n'
-expect backup-drive 0 "warning settings line 2: BackupFile \"C:\\\\BIOS.BAK\" names a drive: $LEAVES" -- backup-drive
-ini backup-drive-relative '[Main]\r\nBackupFile=d:BIOS.BAK\r\n'
-expect backup-drive-relative 0 "warning settings line 2: BackupFile \"d:BIOS.BAK\" names a drive: $LEAVES" -- backup-drive-relative
-ini backup-absolute '[Main]\r\nBackupFile=\\\\server\\share\\BIOS.BAK\r\n'
-expect backup-absolute 0 "warning settings line 2: BackupFile \"\\\\\\\\server\\\\share\\\\BIOS.BAK\" is an absolute path: $LEAVES" \
-  -- backup-absolute
-ini backup-stream '[Main]\r\nBackupFile=BIOS.BAK:old\r\n'
-expect backup-stream 0 "warning settings line 2: BackupFile \"BIOS.BAK:old\" holds a \":\", which names a stream of a file: $LEAVES" \
-  -- backup-stream
-ini backup-inside '[Main]\r\nBackupFile=sub\\..\\OLD.BAK\r\n'
-expect backup-inside 0 'ok settings BackupFile "sub\\..\\OLD.BAK" (line 2)' '!error' '!warning' -- backup-inside
-ini backup-image '[Main]\r\nBackupFile=.\\flashabl.rom\r\n'
-expect backup-image 0 'warning settings line 2: BackupFile ".\\flashabl.rom" names the package'"'"'s image: the launcher deletes it after every flash' \
-  -- backup-image
+esc() { echo "${1//\\/\\\\}"; }  # a backslash as the output writes it
+while IFS='|' read -r name value what; do
+  ini "backup-$name" '[Main]\r\nBackupFile=%s\r\n' "$value"
+  case $what in
+    "") finding='!warning settings' ;;
+    own:*) finding="warning settings line 2: BackupFile \"$(esc "$value")\" names the package's ${what#own:}: the launcher deletes it after every flash" ;;
+    *) finding="warning settings line 2: BackupFile \"$(esc "$value")\" $what: $LEAVES" ;;
+  esac
+  expect "backup-$name" 0 "ok settings BackupFile \"$(esc "$value")\" (line 2)" "$finding" '!error' -- "backup-$name"
+done <<'ROWS'
+climbs|..\other\BIOS.BAK|climbs out of the package with ".."
+deep-climb|sub\..\..\BIOS.BAK|climbs out of the package with ".."
+slash-climb|sub/../../BIOS.BAK|climbs out of the package with ".."
+dots-and-blanks|. .\BIOS.BAK|climbs out of the package with ".."
+drive|C:\BIOS.BAK|names a drive
+drive-relative|d:BIOS.BAK|names a drive
+absolute|\\server\share\BIOS.BAK|is an absolute path
+root|/BIOS.BAK|is an absolute path
+stream|BIOS.BAK:old|holds a ":", which names a stream of a file
+inside|sub\..\OLD.BAK|
+dots-in-name|..x\OLD.BAK|
+settings|KESTROM.INI|own:settings file
+probe|Biosver.Exe|own:probe
+image|.\flashabl.rom|own:image
+flasher|sub/../WINKESTROM.EXE|own:flasher
+in-a-folder|sub\KESTROM.INI|
+ROWS
+# A name of blanks only is no name: the launcher keeps its default.
+ini backup-empty '[Main]\r\nBackupFile= \t \r\n'
+expect backup-empty 0 'ok settings BackupFile "BIOS.BAK" (default: the BackupFile on line 2 is empty)' '!warning settings' \
+  -- backup-empty
+# Under code page 932, 0x95 0x5C is one character: its trail byte is no
+# backslash, and the name never climbs above the folder.
+ini backup-932 '[Main]\r\nBackupFile=\x95\\..\\..\\BIOS.BAK\r\n'
+expect backup-932 0 "$(printf 'ok settings BackupFile "\x95\\..\\\\..\\\\BIOS.BAK" (line 2)')" '!warning settings' \
+  -- --code-page 932 backup-932
+expect backup-932-as-1252 0 \
+  "$(printf 'warning settings line 2: BackupFile "\x95\\\\..\\\\..\\\\BIOS.BAK" climbs out of the package with "..": ')$LEAVES" \
+  -- backup-932
 
 # The header's last "]" under code page 932 is the one before the
 # double-byte character 0x81 0x5D, whose trail byte is a "]" too.
