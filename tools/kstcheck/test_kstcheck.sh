@@ -441,10 +441,45 @@ pkg image-later; { printf 'R1.0-0000-'; head -c 70000 /dev/zero; printf 'R1.0-00
 expect image-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
   'warning image "FLASHABL.ROM" holds a later marker at offset 70024 (0x11188) with version "R2.0": the launcher shows the first, "R1.0"' \
   -- image-later
-# A later marker right after the first read of 64 KiB, its version before.
-pkg image-boundary; { printf 'R1.0-0000-'; head -c 65519 /dev/zero; printf 'R2.0-0000-'; } >image-boundary/FLASHABL.ROM
-expect image-boundary 0 'warning image "FLASHABL.ROM" holds a later marker at offset 65533 (0xFFFD) with version "R2.0": the launcher shows the first, "R1.0"' \
-  -- image-boundary
+# Markers on both sides of the read blocks' ends. The image is read in
+# blocks of a size the sources set (kstcheck's own marker loop, and the
+# launcher's scan for the version): for each size B, an image with its first
+# marker at B + d and a later one, of another version, at 2B + d, that ends
+# right after it; d puts the marker wholly before a block's end (-6), across
+# it (-5 to -1), just after it (0) with its version before, and the version
+# across (3) or just after it (4). And a later marker across the first
+# block's end, after a first one in that block.
+define_value() {  # define_value NAME FILE: the number a #define of FILE gives NAME
+  sed -n "s/^#define $1 \([0-9][0-9]*\)\$/\1/p" "$2"
+}
+read_sizes=""
+for constant in MARKER_READ_SIZE:"$here/imagecheck.cpp" IMAGE_SCAN_BUFFER_SIZE:"$here/../../src/checks/checks.h"; do
+  size=$(define_value "${constant%%:*}" "${constant#*:}")
+  [ -n "$size" ] || { echo "FAIL image-blocks: no number for ${constant%%:*} in ${constant#*:}"; failures=$((failures + 1)); }
+  read_sizes=$(echo $read_sizes $size | tr ' ' '\n' | sort -un)
+done
+image_with() {  # image_with FILE OFFSET VERSION...: each VERSION and its marker at OFFSET, zero bytes between
+  local file=$1 at=0; shift; : >"$file"
+  while [ $# -gt 0 ]; do
+    head -c $(($1 - 4 - at)) /dev/zero >>"$file"; printf '%s-0000-' "$2" >>"$file"; at=$(($1 + 6)); shift 2
+  done
+}
+for size in $read_sizes; do
+  for d in -6 -5 -3 -1 0 3 4; do
+    first=$((size + d)) later=$((2 * size + d))
+    name=$(printf 'image-block-%d%+d' $size $d)
+    pkg "$name"; image_with "$name/FLASHABL.ROM" $first F1.0 $later L2.0
+    expect "$name" 0 \
+      "$(printf 'ok image "FLASHABL.ROM": version "F1.0", marker at offset %d (0x%X)' $first $first)" \
+      "$(printf 'warning image "FLASHABL.ROM" holds a later marker at offset %d (0x%X) with version "L2.0": the launcher shows the first, "F1.0"' $later $later)" \
+      -- "$name"
+  done
+  later=$((size - 3))
+  pkg "image-block-$size-later"; image_with "image-block-$size-later/FLASHABL.ROM" 4 R1.0 $later R2.0
+  expect "image-block-$size-later" 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
+    "$(printf 'warning image "FLASHABL.ROM" holds a later marker at offset %d (0x%X) with version "R2.0": the launcher shows the first, "R1.0"' $later $later)" \
+    -- "image-block-$size-later"
+done
 # Markers may overlap: the second begins at the last hyphen of the first.
 pkg image-overlap; printf '1.07-0000-0000-' >image-overlap/FLASHABL.ROM
 expect image-overlap 0 'warning image "FLASHABL.ROM" holds a later marker at offset 9 (0x9) with version "0000": the launcher shows the first, "1.07"' \
