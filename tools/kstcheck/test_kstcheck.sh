@@ -504,6 +504,37 @@ expect flasher-path-quoted 0 'ok flasher bin\\Flash Tool.exe: a Windows program 
 expect flasher-path-blank 0 'ok flasher bin\\Flash Tool.exe: a Windows program (x64)' \
   'note flasher the flasher'"'"'s name "bin\\Flash Tool.exe" holds blanks and no quotes: the start tries "bin\\Flash.exe" first' \
   -- flasher-path -- 'bin\Flash Tool -x'
+# A BackupFile that names the flasher the command line names.
+rm -rf backup-flasher-path; cp -r flasher-path backup-flasher-path
+printf '[Main]\r\nBackupFile=BIN\\flash tool.EXE\r\n' >backup-flasher-path/KESTROM.INI
+expect backup-flasher-path 0 \
+  'warning settings line 2: BackupFile "BIN\\flash tool.EXE" names the package'"'"'s flasher: the launcher deletes it after every flash' \
+  -- backup-flasher-path -- '"bin\Flash Tool" -x'
+
+# The flasher's name as the start takes it from the command line: quoted or
+# not, ".exe" added when its last part has no extension (a dot in a folder's
+# name is none). Each program of the package is for another machine, so the
+# one found shows; my.tools\flash (no extension) is the one a wrong name finds.
+pkg names; mkdir names/my.tools
+cp pe/probe names/my.tools/flash.exe; cp pe/arm64 names/my.tools/flash.v2; cp pe/other-machine names/my.tools/flash
+while IFS='|' read -r name command found machine; do
+  expect "name-$name" 0 "ok flasher $(esc "$found"): a Windows program ($machine)" '!error' '!warning flasher' \
+    -- names -- "$command"
+done <<'ROWS'
+bare|WINKESTROM|WINKESTROM.exe|x64
+extension|WINKESTROM.EXE -x|WINKESTROM.EXE|x64
+here|.\WINKESTROM|.\WINKESTROM.exe|x64
+quoted|"WINKESTROM" -x|WINKESTROM.exe|x64
+quoted-extension|"WINKESTROM.EXE"|WINKESTROM.EXE|x64
+unclosed-quote|"WINKESTROM|WINKESTROM.exe|x64
+dotted-folder|my.tools\flash|my.tools\flash.exe|x86
+dotted-folder-here|.\my.tools\flash -x|.\my.tools\flash.exe|x86
+dotted-folder-slash|my.tools/flash|my.tools/flash.exe|x86
+dotted-folder-quoted|"my.tools\flash" -x|my.tools\flash.exe|x86
+other-extension|my.tools\flash.v2|my.tools\flash.v2|ARM64
+ROWS
+expect name-climbs 1 "error flasher the flasher \"..\\\\names\\\\WINKESTROM.exe\" climbs out of the package with \"..\": a package must carry its flasher, or the launcher ends with $LOADING_FLASHER" \
+  -- names -- '..\names\WINKESTROM'
 pkg flasher-text; printf 'not a program\r\n' >flasher-text/WINKESTROM.EXE
 expect flasher-text 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- flasher-text
 pkg flasher-dll; cp pe/dll flasher-dll/WINKESTROM.EXE
