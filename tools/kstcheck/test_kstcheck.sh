@@ -130,8 +130,7 @@ pe/long-dialog --dialog '100:Vesmar WinKestrom:101,102' --hostile long-dialog
 pe/no-pe --hostile no-pe
 pe/cut-headers --dialog '100:Vesmar WinKestrom:101' --truncate 300
 pe/cut-data --dialog '100:Vesmar WinKestrom:101' --truncate 700
-pe/disabled-button --dialog '100:Vesmar WinKestrom:102,101d'
-pe/disabled-button-ex --dialog '100:Vesmar WinKestrom:101d,102:ex'
+pe/second-dialog --dialog '100:Vesmar WinKestrom:1' --dialog '200:About:7,101'
 EOF
 printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >good/KESTROM.INI
 { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
@@ -548,13 +547,40 @@ pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
 expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
   'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
   -- flasher-caption
-# The launcher presses control 101 only once the flasher has enabled it.
+# Control 101 in dialog templates of both kinds (DIALOG, and DIALOGEX with
+# its 32-bit ids): first, last, absent, twice; the launcher presses the first
+# only once the flasher has enabled it. Ids of other lengths before it move
+# it to other places in the template; 65637 is 101 in the low 16 bits only.
+HOLDS='ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button'
 DISABLED_BUTTON="warning flasher control 101 of dialog 100 of WINKESTROM.EXE starts disabled: the launcher waits about five seconds for the flasher to enable it, and otherwise ends with $NO_BUTTON"
-for kind in disabled-button disabled-button-ex; do
-  pkg "flasher-$kind"; cp "pe/$kind" "flasher-$kind/WINKESTROM.EXE"
-  expect "flasher-$kind" 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
-    "$DISABLED_BUTTON" -- "flasher-$kind"
-done
+NO_CONTROL="warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time"
+DIALOG_ROWS='first|101,7d,1102|holds
+last|7,1102d,101|holds
+absent|100,102,1101|none
+disabled-last|102,101d|disabled
+twice|101,101d|holds
+ex-first|101,7d,1102:ex|holds
+ex-last|7,1102d,101:ex|holds
+ex-absent|100,102,1101,65637:ex|none
+ex-disabled-first|101d,102:ex|disabled
+ex-twice|101d,101:ex|disabled'
+while IFS='|' read -r name controls _; do
+  echo "pe/dialog-$name --dialog '100:Vesmar WinKestrom:$controls'"
+done <<<"$DIALOG_ROWS" | python3 "$here/mkpe.py" --batch
+while IFS='|' read -r name controls finding; do
+  pkg "dialog-$name"; cp "pe/dialog-$name" "dialog-$name/WINKESTROM.EXE"
+  case $finding in
+    holds) lines=("$HOLDS" '!warning flasher') ;;
+    disabled) lines=("$HOLDS" "$DISABLED_BUTTON") ;;
+    none) lines=("$NO_CONTROL" '!ok flasher dialog') ;;
+  esac
+  expect "dialog-$name" 0 "${lines[@]}" 'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' \
+    -- "dialog-$name"
+done <<<"$DIALOG_ROWS"
+# Control 101 in the second dialog only.
+pkg dialog-second; cp pe/second-dialog dialog-second/WINKESTROM.EXE
+expect dialog-second 0 'ok flasher dialog 200 of WINKESTROM.EXE holds control 101, the Flash BIOS button' '!warning flasher' \
+  -- dialog-second
 pkg flasher-no-dialogs; cp pe/no-dialogs flasher-no-dialogs/WINKESTROM.EXE
 expect flasher-no-dialogs 0 'note flasher WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' \
   -- flasher-no-dialogs
