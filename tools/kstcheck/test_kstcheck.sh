@@ -542,7 +542,6 @@ pkg flasher-no-button; cp pe/no-button flasher-no-button/WINKESTROM.EXE
 expect flasher-no-button 0 'ok flasher WINKESTROM.EXE: a Windows program (x86)' \
   "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
   'note flasher the caption of dialog 100, "vesmar WINKESTROM", equals the Title, letter case aside' -- flasher-no-button
-expect flasher-no-button-strict 1 -- --strict flasher-no-button
 pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
 expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
   'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
@@ -629,16 +628,80 @@ if [ -n "${KST_DIALOG_PROGRAM:-}" ]; then
     'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' -- rc-dialogs
 fi
 
-# ---- usage ---------------------------------------------------------------------
+# ---- options, usage errors and exit codes -----------------------------------------
 
-expect usage-option 2 -- --frobnicate good
-expect usage-not-directory 2 -- good/KESTROM.INI
-expect usage-missing-directory 2 -- nowhere
-expect usage-two-directories 2 -- good ini-missing
-expect usage-code-page 2 -- --code-page 437 good
-expect usage-code-page-text 2 -- --code-page=nine good
-expect usage-two-arguments 2 -- good -- WINKESTROM.EXE -x
-expect usage-no-argument 2 -- good --
+# Every code page listed is taken, in both forms of the option.
+for page in 874 1250 1251 1252 1253 1254 1255 1256 1257 1258 932 936 949 950 1361; do
+  expect "code-page-$page" 0 "ok settings KESTROM.INI: 5 lines, read as code page $page" -- --code-page "$page" good
+done
+expect code-page-equals 0 'ok settings KESTROM.INI: 5 lines, read as code page 1250' -- --code-page=1250 good
+# Anything else is refused: a number with something after it, out of range,
+# a page not built in, no number at all (\x20: a blank).
+while IFS='|' read -r name value; do
+  value=$(printf '%b' "$value")
+  expect "code-page-$name" 2 ">kstcheck: unknown code page \"$value\"" '!ok' -- --code-page "$value" good
+done <<'ROWS'
+letter-after|932x
+decimals|1252.0
+blank-after|932\x20
+blank-before|\x20932
+sign|+932
+hex|0x3A4
+zero|0
+six-digits|100000
+wraps-to-1252|4294968548
+not-built-in|437
+utf-8|65001
+below-1250|1249
+above-1258|1259
+above-1361|1362
+none|
+ROWS
+expect code-page-equals-text 2 '>kstcheck: unknown code page "nine"' '!ok' -- --code-page=nine good
+expect code-page-last 2 '>kstcheck: unknown code page ""' '!ok' -- good --code-page
+# Other options take no value, and match whole.
+USAGE='usage: kstcheck [OPTIONS] [DIR] [-- FLASHER COMMAND LINE]'
+expect help 0 ">$USAGE" '!ok' -- --help good
+expect help-short 0 ">$USAGE" '!ok' -- -h good
+while read -r option; do
+  expect "usage-option$option" 2 ">kstcheck: unknown option \"$option\"" '!ok' -- "$option" good
+done <<'ROWS'
+--frobnicate
+--strict=1
+--strictly
+--help=1
+--code-page932
+--code-pages
+ROWS
+expect usage-not-directory 2 '>kstcheck: "good/KESTROM.INI" is not a directory' -- good/KESTROM.INI
+expect usage-missing-directory 2 '>kstcheck: "nowhere" is not a directory' -- nowhere
+expect usage-two-directories 2 '>kstcheck: more than one directory ("good", "ini-missing")' -- good ini-missing
+TAIL_ONE='>kstcheck: the flasher command line after -- must be one argument (quote it)'
+expect usage-two-arguments 2 "$TAIL_ONE" -- good -- WINKESTROM.EXE -x
+expect usage-no-argument 2 "$TAIL_ONE" -- good --
+
+# The exit code follows the highest level found in any area: 0 for notes at
+# most, and for warnings without --strict (each package's own row above
+# pins that); 1 for an error, and for a warning under --strict.
+while IFS='|' read -r package command plain strict; do
+  name=exit-$package; [ "$command" = WINKESTROM.EXE ] || name+="-$command"
+  expect "$name-strict" "$strict" -- --strict "$package" -- "$command"
+  [ -z "$plain" ] || expect "$name" "$plain" -- "$package" -- "$command"
+done <<'ROWS'
+bom|WINKESTROM.EXE||1
+probe-other-machine|WINKESTROM.EXE||1
+image-later|WINKESTROM.EXE||1
+flasher-no-button|WINKESTROM.EXE||1
+pe-loop|WINKESTROM.EXE||1
+backup-climbs|WINKESTROM.EXE||1
+ini-missing|WINKESTROM.EXE||1
+probe-missing|WINKESTROM.EXE||1
+image-missing|WINKESTROM.EXE||1
+flasher-text|WINKESTROM.EXE||1
+bom|NOSUCH.EXE|1|1
+ROWS
+# --strict after the directory.
+expect exit-strict-after 1 -- bom --strict
 
 [ "$failures" = 0 ] || { echo "kstcheck: $failures of $cases failed"; exit 1; }
 echo "kstcheck: all $cases passed"
