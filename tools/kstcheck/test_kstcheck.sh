@@ -703,5 +703,50 @@ ROWS
 # --strict after the directory.
 expect exit-strict-after 1 -- bom --strict
 
+# ---- escaping: every class of byte in a finding's text ---------------------------
+# Each row is a key line before any header, whose finding quotes it: its
+# bytes, and the text shown for them (both printf formats: "\\" in SHOWN is
+# the backslash printed). Five rows to a settings file; the image of each
+# package has a line feed in its version.
+escapes() {  # escapes PAGE: the rows (NAME|BYTES|SHOWN) on input, read as code page PAGE
+  local page=$1 name bytes shown n=0 part=0 names="" want=()
+  while :; do
+    IFS='|' read -r name bytes shown || name=""
+    if [ -n "$name" ]; then
+      if [ $n = 0 ]; then
+        part=$((part + 1)); pkg "escape-$page-$part"; : >"escape-$page-$part/KESTROM.INI"; want=(); names=""
+        printf 'L\nF!-0000-' >"escape-$page-$part/FLASHABL.ROM"
+      fi
+      printf "$bytes\r\n" >>"escape-$page-$part/KESTROM.INI"; n=$((n + 1)); names+=" $name"
+      want+=("$(printf "warning settings line $n: \"$shown\" comes before any section header: the launcher never reads it")")
+    fi
+    if [ $n = 5 ] || { [ -z "$name" ] && [ $n -gt 0 ]; }; then
+      expect "escape-$page-$part:$names" 0 "${want[@]}" 'ok image "FLASHABL.ROM": version "L\nF!", marker at offset 4 (0x4)' \
+        -- --code-page "$page" "escape-$page-$part"
+      n=0
+    fi
+    [ -n "$name" ] || break
+  done
+}
+escapes 1252 <<'ROWS'
+tab|T\tab=1|T\\tab=1
+carriage-return|C\rR=1|C\\rR=1
+control-bytes|A\x01\x1b\x1f=1|A\\x01\\x1B\\x1F=1
+delete|D\x7f=1|D\\x7F=1
+backslash|B\\S=1|B\\\\S=1
+blank-quote-tilde|\x20Q"~\x20=1|\x20Q"~\x20=1
+high-bytes|\x80\xe9\xff=1|\x80\xe9\xff=1
+lead-byte-of-932|\x95\\=1|\x95\\\\=1
+ROWS
+# Under a double-byte page a character stays whole, its trail byte a
+# backslash too; a lead byte before a control byte is a byte alone; a byte
+# that leads nothing there is single.
+escapes 932 <<'ROWS'
+lead-backslash|\x95\\=1|\x95\\=1
+lead-control|\x95\x1f=1|\x95\\x1F=1
+lead-delete|\x95\x7f=1|\x95\\x7F=1
+single-byte-backslash|\xb1\\=1|\xb1\\\\=1
+ROWS
+
 [ "$failures" = 0 ] || { echo "kstcheck: $failures of $cases failed"; exit 1; }
 echo "kstcheck: all $cases passed"
