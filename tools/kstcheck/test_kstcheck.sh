@@ -436,6 +436,10 @@ expect image-empty 1 "error image \"FLASHABL.ROM\" holds no version marker \"-00
 pkg image-early; printf '%s' 'A-0000-1.07-0000-' >image-early/FLASHABL.ROM
 expect image-early 1 "error image \"FLASHABL.ROM\" has its first marker \"-0000-\" at offset 1 (0x1), with fewer than 4 bytes before it: $NO_VERSION" \
   -- image-early
+# ".." leaves a folder by the name alone, whether that folder exists or not.
+ini image-through-no-folder '[Main]\r\nImageFile=nosub\\..\\FLASHABL.ROM\r\n'
+expect image-through-no-folder 0 'ok image "nosub\\..\\FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)' \
+  -- image-through-no-folder
 pkg image-later; { printf 'R1.0-0000-'; head -c 70000 /dev/zero; printf 'R1.0-0000-R2.0-0000-'; } >image-later/FLASHABL.ROM
 expect image-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
   'warning image "FLASHABL.ROM" holds a later marker at offset 70024 (0x11188) with version "R2.0": the launcher shows the first, "R1.0"' \
@@ -531,6 +535,7 @@ dotted-folder-here|.\my.tools\flash -x|.\my.tools\flash.exe|x86
 dotted-folder-slash|my.tools/flash|my.tools/flash.exe|x86
 dotted-folder-quoted|"my.tools\flash" -x|my.tools\flash.exe|x86
 other-extension|my.tools\flash.v2|my.tools\flash.v2|ARM64
+through-no-folder|nosub\..\my.tools\flash|nosub\..\my.tools\flash.exe|x86
 ROWS
 expect name-climbs 1 "error flasher the flasher \"..\\\\names\\\\WINKESTROM.exe\" climbs out of the package with \"..\": a package must carry its flasher, or the launcher ends with $LOADING_FLASHER" \
   -- names -- '..\names\WINKESTROM'
