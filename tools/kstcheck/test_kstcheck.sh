@@ -181,9 +181,9 @@ for order in LE BE; do
   pkg "utf16-$order"; { printf "$mark"; printf "$MARKED" | iconv -f UTF-8 -t "UTF-16$order"; } >"utf16-$order/KESTROM.INI"
   pkg "utf16-$order-no-mark"; printf "$MARKED" | iconv -f UTF-8 -t "UTF-16$order" >"utf16-$order-no-mark/KESTROM.INI"
   for name in "utf16-$order" "utf16-$order-no-mark"; do
-    # Its zero bytes are no findings of their own, nor its high bytes;
-    # its lines are those of the 8-bit text.
-    # (the last line feed is followed by a zero byte in LE, not in BE).
+    # Its zero bytes are no findings of their own, nor its high bytes; its
+    # lines are those of the 8-bit text (in LE a zero byte follows the last
+    # line feed, a line of its own).
     lines=2; [ $order = LE ] && lines=3
     expect "$name" 0 "$UTF16_LINE" "$TITLE_DEFAULT" "$NOT_UTF8" '!warning settings line 2' '!note settings' \
       "ok settings KESTROM.INI: $lines lines, read as code page 1252" -- "$name"
@@ -308,6 +308,9 @@ expect long-elsewhere 0 'ok settings Title "T" (line 4)' '!warning settings line
 
 # ---- zero bytes and 0x1A at the first, a middle and the last byte of a line
 # and of the file -----------------------------------------------------------------
+# Zero bytes at the first byte of the file (line 1), the first of a line
+# (3), in the middle of one (4), at the last byte of a line (5: the Title
+# read is "B") and at the last byte of the file (7).
 zero_finding() { echo "warning settings line $1 holds a zero byte at byte $2: the launcher ignores the rest of the line"; }
 ini zero-bytes '\0Title=A\r\n[UI]\r\n\0Junk\r\nTi\0tle=Z\r\nTitle=B\0\r\nTitle=C\r\nJunk=\0'
 expect zero-bytes 0 'ok settings KESTROM.INI: 7 lines, read as code page 1252' 'ok settings Title "B" (line 5)' \
@@ -317,12 +320,12 @@ expect zero-bytes 0 'ok settings KESTROM.INI: 7 lines, read as code page 1252' '
 # A 0x1A byte ends the file for the launcher: the lines it reads, the line
 # the byte is on, its byte of the file, the bytes after it, and the Title
 # read before it (line 2).
-while IFS='|' read -r name bytes read line at after title; do
+while IFS='|' read -r name bytes count line at after title; do
   ini "end-$name" "$bytes"
   finding='!warning settings line'
   [ -n "$at" ] && finding="warning settings line $line: a 0x1A byte at byte $at of the file ends it for the launcher: the $after bytes after it are never read"
   value=$TITLE_DEFAULT; [ -n "$title" ] && value="ok settings Title \"$title\" (line 2)"
-  expect "end-$name" 0 "ok settings KESTROM.INI: $read, read as code page 1252" "$finding" "$value" \
+  expect "end-$name" 0 "ok settings KESTROM.INI: $count, read as code page 1252" "$finding" "$value" \
     'ok settings ImageFile "FLASHABL.ROM" (default)' -- "end-$name"
 done <<'ROWS'
 file-first|\x1a[UI]\r\nTitle=X\r\n|0 lines|1|1|15|
