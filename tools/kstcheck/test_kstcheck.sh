@@ -656,7 +656,6 @@ blank-before|\x20932
 sign|+932
 hex|0x3A4
 zero|0
-six-digits|100000
 wraps-to-1252|4294968548
 not-built-in|437
 utf-8|65001
