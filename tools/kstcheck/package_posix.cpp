@@ -51,12 +51,21 @@ PKGFILE FindPackageFile(LPCSTR lpName)
         file.nKind = PKG_UNREACHABLE;
         return file;
     }
-    std::string strPath = ".";
-    std::string strShown;
-    bool bCaseDiffers = false;
+    // Windows takes "." and ".." out of a name by its text alone: "sub\.."
+    // leaves "sub" whether such a folder exists or not.
+    std::vector<std::string> parts;
     for (const std::string& strPart : SplitPath(lpName)) {
         if (IsHerePart(strPart))
             continue;
+        if (IsParentPart(strPart) && !parts.empty() && !IsParentPart(parts.back()))
+            parts.pop_back();
+        else
+            parts.push_back(strPart);
+    }
+    std::string strPath = ".";
+    std::string strShown;
+    bool bCaseDiffers = false;
+    for (const std::string& strPart : parts) {
         std::string strFound = "..";
         if (!IsParentPart(strPart)) {
             if (!FindPart(strPath, strPart, &strFound))

@@ -40,7 +40,8 @@ listing() {
 # and print every LINE, given
 # as "LEVEL AREA TEXT" (the first two blanks stand for its tabs). A LINE
 # that starts with "!" is the start of lines that must not be printed; "="
-# followed by the whole output compares all of it.
+# followed by the whole output compares all of it; ">" followed by a line
+# of its own (a usage message) is a line printed as it stands.
 expect() {
   local name=$1 want_rc=$2
   shift 2
@@ -59,7 +60,15 @@ expect() {
   [ "$before" = "$after" ] || { echo "FAIL $name: files changed"; diff <(echo "$before") <(echo "$after"); ok=0; }
   for line in "${want[@]}"; do
     if [ "${line:0:1}" = "=" ]; then
-      [ "$out" = "$(tabs "${line:1}")" ] || { echo "FAIL $name: output differs"; ok=0; }
+      [ "$out" = "$(tabs "${line:1}")" ] || {
+        echo "FAIL $name: output differs (- wanted, + printed)"
+        diff <(tabs "${line:1}") <(echo "$out") | sed -n 's/^[<>]/&/p' | sed 's/^</    -/; s/^>/    +/'
+        ok=0
+      }
+      continue
+    fi
+    if [ "${line:0:1}" = ">" ]; then
+      LC_ALL=C grep -qxF -- "${line:1}" <<<"$out" || { echo "FAIL $name: missing: ${line:1}"; ok=0; }
       continue
     fi
     local negate=0
@@ -121,8 +130,7 @@ pe/long-dialog --dialog '100:Vesmar WinKestrom:101,102' --hostile long-dialog
 pe/no-pe --hostile no-pe
 pe/cut-headers --dialog '100:Vesmar WinKestrom:101' --truncate 300
 pe/cut-data --dialog '100:Vesmar WinKestrom:101' --truncate 700
-pe/disabled-button --dialog '100:Vesmar WinKestrom:102,101d'
-pe/disabled-button-ex --dialog '100:Vesmar WinKestrom:101d,102:ex'
+pe/second-dialog --dialog '100:Vesmar WinKestrom:1' --dialog '200:About:7,101'
 EOF
 printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >good/KESTROM.INI
 { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
@@ -157,41 +165,116 @@ pkg ini-directory; rm ini-directory/KESTROM.INI; mkdir ini-directory/KESTROM.INI
 printf '[UI]\r\nTitle=Inside\r\n' >ini-directory/KESTROM.INI/KESTROM.INI
 expect ini-directory 1 "error settings KESTROM.INI is a directory: $LOADING_INI" "$TITLE_DEFAULT" -- ini-directory
 
-ini bom '\xef\xbb\xbf[UI]\r\nTitle=Other\r\n'
+# ---- byte-order marks: each kind recognised as what it is, and a file that
+# only starts like one read as the 8-bit text it is ----------------------------
 BOM_LINE='warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line: "[UI]" is then no section header'
-expect bom 0 "$BOM_LINE" "$TITLE_DEFAULT" \
-  'warning settings line 2: "Title=Other" comes before any section header: the launcher never reads it' -- bom
-expect bom-strict 1 "$BOM_LINE" -- --strict bom
-
-pkg utf16; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16 >utf16/KESTROM.INI
 UTF16_LINE='warning settings line 1: the file is UTF-16 text: the launcher reads 8-bit text only, in which every other byte of this one is zero'
-expect utf16 0 'ok settings KESTROM.INI: 3 lines, read as code page 1252' "$TITLE_DEFAULT" "$UTF16_LINE" \
-  '!warning settings line 2' '!note settings' -- utf16
-pkg utf16-no-mark; printf '[UI]\r\nTitle=Other\r\n' | iconv -f UTF-8 -t UTF-16LE >utf16-no-mark/KESTROM.INI
-expect utf16-no-mark 0 "$UTF16_LINE" "$TITLE_DEFAULT" -- utf16-no-mark
+NOT_UTF8='!warning settings line 1: the file begins with a UTF-8'
+NOT_UTF16='!warning settings line 1: the file is UTF-16'
+# Text after a mark (its own encoding for UTF-16).
+MARKED='[UI]\r\nTitle=Other\r\n'
+ini bom '\xef\xbb\xbf'"$MARKED"
+expect bom 0 "$BOM_LINE" "$TITLE_DEFAULT" "$NOT_UTF16" '!note settings' \
+  'warning settings line 2: "Title=Other" comes before any section header: the launcher never reads it' -- bom
+for order in LE BE; do
+  mark='\xff\xfe'; [ $order = BE ] && mark='\xfe\xff'
+  pkg "utf16-$order"; { printf "$mark"; printf "$MARKED" | iconv -f UTF-8 -t "UTF-16$order"; } >"utf16-$order/KESTROM.INI"
+  pkg "utf16-$order-no-mark"; printf "$MARKED" | iconv -f UTF-8 -t "UTF-16$order" >"utf16-$order-no-mark/KESTROM.INI"
+  for name in "utf16-$order" "utf16-$order-no-mark"; do
+    # Its zero bytes are no findings of their own, nor its high bytes; its
+    # lines are those of the 8-bit text (in LE a zero byte follows the last
+    # line feed, a line of its own).
+    lines=2; [ $order = LE ] && lines=3
+    expect "$name" 0 "$UTF16_LINE" "$TITLE_DEFAULT" "$NOT_UTF8" '!warning settings line 2' '!note settings' \
+      "ok settings KESTROM.INI: $lines lines, read as code page 1252" -- "$name"
+  done
+done
+# A mark alone is a whole mark.
+ini bom-alone '\xef\xbb\xbf'
+expect bom-alone 0 'ok settings KESTROM.INI: 1 line, read as code page 1252' \
+  'warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line' \
+  "$NOT_UTF16" '!note settings' -- bom-alone
+ini utf16-alone '\xff\xfe'
+expect utf16-alone 0 "$UTF16_LINE" "$NOT_UTF8" '!note settings' -- utf16-alone
+# A key line after the UTF-8 mark is no header either.
+ini bom-key '\xef\xbb\xbfTitle=Other\r\n'
+expect bom-key 0 'warning settings line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part of the line' \
+  "$TITLE_DEFAULT" '!warning settings line 1: "' -- bom-key
 # What follows the UTF-16 start in 8-bit text is read all the same.
 ini utf16-then-bytes '\xff\xfe\r\n[UI]\r\nTitle=Bytes\r\n'
 expect utf16-then-bytes 0 "$UTF16_LINE" 'ok settings Title "Bytes" (line 3)' -- utf16-then-bytes
+# Files that only start like a mark: part of one, or another last byte.
+for start in '\xef\xbb' '\xef\xbb\xbe' '\xff' '\xfe'; do
+  name=like-mark-$(printf "$start" | od -An -tx1 | tr -d ' \n')
+  ini "$name" "$start$MARKED"
+  expect "$name" 0 "$NOT_UTF8" "$NOT_UTF16" "$TITLE_DEFAULT" \
+    "$(printf "warning settings line 1: \"$start[UI]\" comes before any section header: the launcher never reads it")" \
+    'note settings line 1 holds bytes of 0x80 and above, read as code page 1252: use --code-page for a package meant for another' \
+    -- "$name"
+done
 
-ini letter-case '[UI]\r\ntitle=Other\r\n[main]\r\nImageFile=OTHER.ROM\r\n[Main]\r\nimageFILE=X.ROM\r\n'
-expect letter-case 0 "$TITLE_DEFAULT" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
-  'warning settings line 2: key "title" in [UI] matches Title only with letter case ignored: the launcher ignores it' \
-  'warning settings line 3: section [main] matches [Main] only with letter case ignored: the launcher ignores it' \
-  'warning settings line 6: key "imageFILE" in [Main] matches ImageFile only with letter case ignored: the launcher ignores it' \
-  -- letter-case
+filler() { head -c "$1" /dev/zero | tr '\0' a; }  # filler COUNT: that many "a"
 
-ini twice '[UI]\r\nTitle=First\r\nTitle=Second\r\n[Main]\r\nBackupFile=\r\nBackupFile=B2.BAK\r\n[UI]\r\nTitle=Third\r\n'
-expect twice 0 'ok settings Title "First" (line 2)' \
-  'ok settings BackupFile "BIOS.BAK" (default: the BackupFile on line 5 is empty)' \
-  'warning settings line 3: Title appears again in [UI] (first on line 2): the launcher uses the first' \
-  'warning settings line 6: BackupFile appears again in [Main] (first on line 5): the launcher uses the first' \
-  'warning settings line 7: section [UI] appears again (first on line 1): the launcher reads only the first' \
-  -- twice
-
-ini before-header 'Title=Early\r\n; a comment\r\n\r\n[UI]\r\n'
-expect before-header 0 "$TITLE_DEFAULT" \
-  'warning settings line 1: "Title=Early" comes before any section header: the launcher never reads it' \
-  '!warning settings line 2:' '!warning settings line 3:' -- before-header
+# ---- findings that repeat: each occurrence up to five of a kind, then a
+# count. One file holds every kind, five of some (all shown, no count), six
+# or seven of others (the sixth on is counted only) -------------------------------
+pkg repeats; want=(); n=0
+add() {  # add TEXT [LINE...]: TEXT is the file's next line; @ in each LINE expected of it stands for its number
+  printf '%b\r\n' "$1" >>repeats/KESTROM.INI; n=$((n + 1)); shift
+  local line; for line in "$@"; do want+=("${line//@/$n}"); done
+}
+: >repeats/KESTROM.INI
+before() { echo "warning settings line @: \"$1\" comes before any section header: the launcher never reads it"; }
+add 'Title=Early1' "$(before Title=Early1)"
+add '; a comment' '!warning settings line @:'
+add '' '!warning settings line @:'
+add 'Title=Early2' "$(before Title=Early2)"
+add 'Junk' "$(before Junk)"
+add 'ImageFile=E.ROM' "$(before ImageFile=E.ROM)"
+add 'Title=Early5' "$(before Title=Early5)"
+add 'Title=Early6' '!warning settings line @:'
+add '[UI]'; ui=$n
+add 'Title=First' 'ok settings Title "First" (line @)'; title=$n
+key_case() { echo "warning settings line @: key \"$1\" in [$2] matches $3 only with letter case ignored: the launcher ignores it"; }
+again() { echo "warning settings line @: $1 appears again in [$2] (first on line $3): the launcher uses the first"; }
+for key in title TITLE tItle TitlE; do
+  add "$key=x" "$(key_case "$key" UI Title)"
+  add 'Title=Again' "$(again Title UI $title)"
+done
+LONG="Junk=$(filler 295)"
+for i in 1 2 3 4 5; do
+  add "$LONG" "warning settings line @ is 300 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: \"$(filler 40)...\""
+  add 'K\0=1' 'warning settings line @ holds a zero byte at byte 2: the launcher ignores the rest of the line'
+done
+add 'K\0=1' '!warning settings line @ holds'
+section_case() { echo "warning settings line @: section [$1] matches [$2] only with letter case ignored: the launcher ignores it"; }
+section_again() { echo "warning settings line @: section [$1] appears again (first on line $2): the launcher reads only the first"; }
+add '[main]' "$(section_case main Main)"
+add 'ImageFile=OTHER.ROM'
+add '[Main]'; main=$n
+add 'BackupFile=' "ok settings BackupFile \"BIOS.BAK\" (default: the BackupFile on line @ is empty)"; backup=$n
+add 'BackupFile=B2.BAK' "$(again BackupFile Main $backup)"
+add 'imageFILE=X.ROM' "$(key_case imageFILE Main ImageFile)"
+add 'BackupFile=B3.BAK' '!warning settings line @:'
+add 'BackupFile=B4.BAK' '!warning settings line @:'
+add '[UI]' "$(section_again UI $ui)"
+add 'Title=Third' '!warning settings line @:'
+add '[ui]' "$(section_case ui UI)"
+add '[Main]' "$(section_again Main $main)"
+add '[MAIN]' "$(section_case MAIN Main)"
+add '[UI]' "$(section_again UI $ui)"
+add '[Ui]' "$(section_case Ui UI)"
+add '[UI]' "$(section_again UI $ui)"
+add '[uI]' "$(section_case uI UI)"
+add '[Main]' "$(section_again Main $main)"
+add '[mAIN]' '!warning settings line @:'
+add '[ui]' '!warning settings line @:'
+expect repeats 0 "${want[@]}" 'ok settings ImageFile "FLASHABL.ROM" (default)' \
+  'warning settings 1 more key lines before any section header' \
+  'warning settings 2 more keys that appear again' \
+  'warning settings 1 more lines with a zero byte' \
+  'warning settings 2 more sections named with other letter case' \
+  '!warning settings 0 more' -- repeats
 
 # A line of 266 bytes whose second piece is a Title of its own.
 pkg long-line
@@ -199,44 +282,104 @@ pkg long-line
 expect long-line 0 'ok settings Title "Piece" (line 2, the piece from byte 256)' \
   'warning settings line 2 is 266 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: "Title=Piece"' \
   'warning settings line 3: Title appears again in [UI] (first on line 2): the launcher uses the first' -- long-line
+# Lines of 255, 256 and 257 bytes: the launcher reads 255 bytes a piece, so
+# the second piece of the longer two holds their last byte or two ("b",
+# "bc"); the line break is no byte of the line. With breaks (CR LF, LF):
+long_line() { printf 'K='; filler $(($1 - 2 - ${#2})); printf '%s' "$2"; }  # long_line LENGTH TAIL
+long_finding() {  # long_finding LINE LENGTH SECOND
+  echo "warning settings line $1 is $2 bytes long: the launcher reads it as 2 lines of at most 255 bytes; the second starts at byte 256: \"$3\""
+}
+pkg long-breaks
+{ printf '[UI]\r\n'; long_line 255 b; printf '\r\n'; long_line 256 b; printf '\r\n'; long_line 257 bc; printf '\n'
+  printf 'Title=After\r\n'; } >long-breaks/KESTROM.INI
+expect long-breaks 0 'ok settings KESTROM.INI: 5 lines, read as code page 1252' 'ok settings Title "After" (line 5)' \
+  '!warning settings line 2 is' "$(long_finding 3 256 b)" "$(long_finding 4 257 bc)" -- long-breaks
+# ... and as the file's last line, without a break.
+for length in 255 256 257; do
+  tail=b; [ $length = 257 ] && tail=bc
+  pkg "long-$length-last"; { printf '[UI]\r\n'; long_line $length $tail; } >"long-$length-last/KESTROM.INI"
+  finding="$(long_finding 2 $length $tail)"; [ $length = 255 ] && finding='!warning settings line 2 is'
+  expect "long-$length-last" 0 'ok settings KESTROM.INI: 2 lines, read as code page 1252' "$finding" -- "long-$length-last"
+done
 # A long line outside the sections the launcher reads is no concern.
 pkg long-elsewhere
 { printf '[Other]\r\nJunk='; head -c 400 /dev/zero | tr '\0' a; printf '\r\n[UI]\r\nTitle=T\r\n'; } >long-elsewhere/KESTROM.INI
 expect long-elsewhere 0 'ok settings Title "T" (line 4)' '!warning settings line 2 is' -- long-elsewhere
 
-ini zero-and-end '[UI]\r\nTi\0tle=Z\r\nTitle=Before\x1a\r\n[Main]\r\nImageFile=NOPE.ROM\r\n'
-expect zero-and-end 0 'ok settings Title "Before" (line 3)' 'ok settings ImageFile "FLASHABL.ROM" (default)' \
-  'warning settings line 2 holds a zero byte at byte 3: the launcher ignores the rest of the line' \
-  'warning settings line 3: a 0x1A byte at byte 29 of the file ends it for the launcher: the 30 bytes after it are never read' \
-  -- zero-and-end
-ini end-mark-last '[UI]\r\nTitle=Last\r\n\x1a'
-expect end-mark-last 0 'ok settings Title "Last" (line 2)' '!warning' -- end-mark-last
+# ---- zero bytes and 0x1A at the first, a middle and the last byte of a line
+# and of the file -----------------------------------------------------------------
+# Zero bytes at the first byte of the file (line 1), the first of a line
+# (3), in the middle of one (4), at the last byte of a line (5: the Title
+# read is "B") and at the last byte of the file (7).
+zero_finding() { echo "warning settings line $1 holds a zero byte at byte $2: the launcher ignores the rest of the line"; }
+ini zero-bytes '\0Title=A\r\n[UI]\r\n\0Junk\r\nTi\0tle=Z\r\nTitle=B\0\r\nTitle=C\r\nJunk=\0'
+expect zero-bytes 0 'ok settings KESTROM.INI: 7 lines, read as code page 1252' 'ok settings Title "B" (line 5)' \
+  "$(zero_finding 1 1)" "$(zero_finding 3 1)" "$(zero_finding 4 3)" "$(zero_finding 5 8)" "$(zero_finding 7 6)" \
+  'warning settings line 6: Title appears again in [UI] (first on line 5): the launcher uses the first' \
+  '!warning settings line 2' -- zero-bytes
+# A 0x1A byte ends the file for the launcher: the lines it reads, the line
+# the byte is on, its byte of the file, the bytes after it, and the Title
+# read before it (line 2).
+while IFS='|' read -r name bytes count line at after title; do
+  ini "end-$name" "$bytes"
+  finding='!warning settings line'
+  [ -n "$at" ] && finding="warning settings line $line: a 0x1A byte at byte $at of the file ends it for the launcher: the $after bytes after it are never read"
+  value=$TITLE_DEFAULT; [ -n "$title" ] && value="ok settings Title \"$title\" (line 2)"
+  expect "end-$name" 0 "ok settings KESTROM.INI: $count, read as code page 1252" "$finding" "$value" \
+    'ok settings ImageFile "FLASHABL.ROM" (default)' -- "end-$name"
+done <<'ROWS'
+file-first|\x1a[UI]\r\nTitle=X\r\n|0 lines|1|1|15|
+line-first|[UI]\r\n\x1aTitle=X\r\n[Main]\r\nImageFile=NOPE.ROM\r\n|1 line|2|7|37|
+line-middle|[UI]\r\nTitle=Be\x1afore\r\n|2 lines|2|15|6|Be
+line-last|[UI]\r\nTitle=Before\x1a\r\n[Main]\r\nImageFile=NOPE.ROM\r\n|2 lines|2|19|30|Before
+file-last|[UI]\r\nTitle=Last\r\n\x1a|2 lines||||Last
+file-last-in-line|[UI]\r\nTitle=Last\x1a|2 lines||||Last
+ROWS
 
+# ---- BackupFile: every kind of name the launcher's rule tells apart -------------
 # The launcher deletes the backup file only inside its folder: one outside
-# stays where it is, with a warning.
+# stays where it is, with a warning; one inside that is a file of the
+# package is deleted after every flash, with a warning too.
 LEAVES='the launcher deletes no file outside its folder and leaves this one in place'
-ini backup-climbs '[Main]\r\nBackupFile=..\\other\\BIOS.BAK\r\n'
-expect backup-climbs 0 "warning settings line 2: BackupFile \"..\\\\other\\\\BIOS.BAK\" climbs out of the package with \"..\": $LEAVES" \
-  '!error' -- backup-climbs
-expect backup-climbs-strict 1 -- --strict backup-climbs
-ini backup-deep-climb '[Main]\r\nBackupFile=sub\\..\\..\\BIOS.BAK\r\n'
-expect backup-deep-climb 0 "warning settings line 2: BackupFile \"sub\\\\..\\\\..\\\\BIOS.BAK\" climbs out of the package with \"..\": $LEAVES" \
-  -- backup-deep-climb
-ini backup-drive '[Main]\r\nBackupFile=C:\\BIOS.BAK\r\n'
-expect backup-drive 0 "warning settings line 2: BackupFile \"C:\\\\BIOS.BAK\" names a drive: $LEAVES" -- backup-drive
-ini backup-drive-relative '[Main]\r\nBackupFile=d:BIOS.BAK\r\n'
-expect backup-drive-relative 0 "warning settings line 2: BackupFile \"d:BIOS.BAK\" names a drive: $LEAVES" -- backup-drive-relative
-ini backup-absolute '[Main]\r\nBackupFile=\\\\server\\share\\BIOS.BAK\r\n'
-expect backup-absolute 0 "warning settings line 2: BackupFile \"\\\\\\\\server\\\\share\\\\BIOS.BAK\" is an absolute path: $LEAVES" \
-  -- backup-absolute
-ini backup-stream '[Main]\r\nBackupFile=BIOS.BAK:old\r\n'
-expect backup-stream 0 "warning settings line 2: BackupFile \"BIOS.BAK:old\" holds a \":\", which names a stream of a file: $LEAVES" \
-  -- backup-stream
-ini backup-inside '[Main]\r\nBackupFile=sub\\..\\OLD.BAK\r\n'
-expect backup-inside 0 'ok settings BackupFile "sub\\..\\OLD.BAK" (line 2)' '!error' '!warning' -- backup-inside
-ini backup-image '[Main]\r\nBackupFile=.\\flashabl.rom\r\n'
-expect backup-image 0 'warning settings line 2: BackupFile ".\\flashabl.rom" names the package'"'"'s image: the launcher deletes it after every flash' \
-  -- backup-image
+esc() { echo "${1//\\/\\\\}"; }  # a backslash as the output writes it
+while IFS='|' read -r name value what; do
+  ini "backup-$name" '[Main]\r\nBackupFile=%s\r\n' "$value"
+  case $what in
+    "") finding='!warning settings' ;;
+    own:*) finding="warning settings line 2: BackupFile \"$(esc "$value")\" names the package's ${what#own:}: the launcher deletes it after every flash" ;;
+    *) finding="warning settings line 2: BackupFile \"$(esc "$value")\" $what: $LEAVES" ;;
+  esac
+  expect "backup-$name" 0 "ok settings BackupFile \"$(esc "$value")\" (line 2)" "$finding" '!error' -- "backup-$name"
+done <<'ROWS'
+climbs|..\other\BIOS.BAK|climbs out of the package with ".."
+deep-climb|sub\..\..\BIOS.BAK|climbs out of the package with ".."
+slash-climb|sub/../../BIOS.BAK|climbs out of the package with ".."
+dots-and-blanks|. .\BIOS.BAK|climbs out of the package with ".."
+drive|C:\BIOS.BAK|names a drive
+drive-relative|d:BIOS.BAK|names a drive
+absolute|\\server\share\BIOS.BAK|is an absolute path
+root|/BIOS.BAK|is an absolute path
+stream|BIOS.BAK:old|holds a ":", which names a stream of a file
+inside|sub\..\OLD.BAK|
+dots-in-name|..x\OLD.BAK|
+settings|KESTROM.INI|own:settings file
+probe|Biosver.Exe|own:probe
+image|.\flashabl.rom|own:image
+flasher|sub/../WINKESTROM.EXE|own:flasher
+in-a-folder|sub\KESTROM.INI|
+ROWS
+# A name of blanks only is no name: the launcher keeps its default.
+ini backup-empty '[Main]\r\nBackupFile= \t \r\n'
+expect backup-empty 0 'ok settings BackupFile "BIOS.BAK" (default: the BackupFile on line 2 is empty)' '!warning settings' \
+  -- backup-empty
+# Under code page 932, 0x95 0x5C is one character: its trail byte is no
+# backslash, and the name never climbs above the folder.
+ini backup-932 '[Main]\r\nBackupFile=\x95\\..\\..\\BIOS.BAK\r\n'
+expect backup-932 0 "$(printf 'ok settings BackupFile "\x95\\..\\\\..\\\\BIOS.BAK" (line 2)')" '!warning settings' \
+  -- --code-page 932 backup-932
+expect backup-932-as-1252 0 \
+  "$(printf 'warning settings line 2: BackupFile "\x95\\\\..\\\\..\\\\BIOS.BAK" climbs out of the package with "..": ')$LEAVES" \
+  -- backup-932
 
 # The header's last "]" under code page 932 is the one before the
 # double-byte character 0x81 0x5D, whose trail byte is a "]" too.
@@ -296,14 +439,53 @@ expect image-empty 1 "error image \"FLASHABL.ROM\" holds no version marker \"-00
 pkg image-early; printf '%s' 'A-0000-1.07-0000-' >image-early/FLASHABL.ROM
 expect image-early 1 "error image \"FLASHABL.ROM\" has its first marker \"-0000-\" at offset 1 (0x1), with fewer than 4 bytes before it: $NO_VERSION" \
   -- image-early
+# ".." leaves a folder by the name alone, whether that folder exists or not.
+ini image-through-no-folder '[Main]\r\nImageFile=nosub\\..\\FLASHABL.ROM\r\n'
+expect image-through-no-folder 0 'ok image "nosub\\..\\FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)' \
+  -- image-through-no-folder
 pkg image-later; { printf 'R1.0-0000-'; head -c 70000 /dev/zero; printf 'R1.0-0000-R2.0-0000-'; } >image-later/FLASHABL.ROM
 expect image-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
   'warning image "FLASHABL.ROM" holds a later marker at offset 70024 (0x11188) with version "R2.0": the launcher shows the first, "R1.0"' \
   -- image-later
-# A later marker right after the first read of 64 KiB, its version before.
-pkg image-boundary; { printf 'R1.0-0000-'; head -c 65519 /dev/zero; printf 'R2.0-0000-'; } >image-boundary/FLASHABL.ROM
-expect image-boundary 0 'warning image "FLASHABL.ROM" holds a later marker at offset 65533 (0xFFFD) with version "R2.0": the launcher shows the first, "R1.0"' \
-  -- image-boundary
+# Markers on both sides of the read blocks' ends. The image is read in
+# blocks of the size the launcher's one scan sets, for the version and for
+# every marker kstcheck reports: for each size B, an image with its first
+# marker at B + d and a later one, of another version, at 2B + d, that ends
+# right after it; d puts the marker wholly before a block's end (-6), across
+# it (-5 to -1), just after it (0) with its version before, and the version
+# across (3) or just after it (4). And a later marker across the first
+# block's end, after a first one in that block.
+define_value() {  # define_value NAME FILE: the number a #define of FILE gives NAME
+  sed -n "s/^#define $1 \([0-9][0-9]*\)\$/\1/p" "$2"
+}
+read_sizes=""
+for constant in IMAGE_SCAN_BUFFER_SIZE:"$here/../../src/checks/checks.h"; do
+  size=$(define_value "${constant%%:*}" "${constant#*:}")
+  [ -n "$size" ] || { echo "FAIL image-blocks: no number for ${constant%%:*} in ${constant#*:}"; failures=$((failures + 1)); }
+  read_sizes=$(echo $read_sizes $size | tr ' ' '\n' | sort -un)
+done
+image_with() {  # image_with FILE OFFSET VERSION...: each VERSION and its marker at OFFSET, zero bytes between
+  local file=$1 at=0; shift; : >"$file"
+  while [ $# -gt 0 ]; do
+    head -c $(($1 - 4 - at)) /dev/zero >>"$file"; printf '%s-0000-' "$2" >>"$file"; at=$(($1 + 6)); shift 2
+  done
+}
+for size in $read_sizes; do
+  for d in -6 -5 -3 -1 0 3 4; do
+    first=$((size + d)) later=$((2 * size + d))
+    name=$(printf 'image-block-%d%+d' $size $d)
+    pkg "$name"; image_with "$name/FLASHABL.ROM" $first F1.0 $later L2.0
+    expect "$name" 0 \
+      "$(printf 'ok image "FLASHABL.ROM": version "F1.0", marker at offset %d (0x%X)' $first $first)" \
+      "$(printf 'warning image "FLASHABL.ROM" holds a later marker at offset %d (0x%X) with version "L2.0": the launcher shows the first, "F1.0"' $later $later)" \
+      -- "$name"
+  done
+  later=$((size - 3))
+  pkg "image-block-$size-later"; image_with "image-block-$size-later/FLASHABL.ROM" 4 R1.0 $later R2.0
+  expect "image-block-$size-later" 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' \
+    "$(printf 'warning image "FLASHABL.ROM" holds a later marker at offset %d (0x%X) with version "R2.0": the launcher shows the first, "R1.0"' $later $later)" \
+    -- "image-block-$size-later"
+done
 # Markers may overlap: the second begins at the last hyphen of the first.
 pkg image-overlap; printf '1.07-0000-0000-' >image-overlap/FLASHABL.ROM
 expect image-overlap 0 'warning image "FLASHABL.ROM" holds a later marker at offset 9 (0x9) with version "0000": the launcher shows the first, "1.07"' \
@@ -328,6 +510,38 @@ expect flasher-path-quoted 0 'ok flasher bin\\Flash Tool.exe: a Windows program 
 expect flasher-path-blank 0 'ok flasher bin\\Flash Tool.exe: a Windows program (x64)' \
   'note flasher the flasher'"'"'s name "bin\\Flash Tool.exe" holds blanks and no quotes: the start tries "bin\\Flash.exe" first' \
   -- flasher-path -- 'bin\Flash Tool -x'
+# A BackupFile that names the flasher the command line names.
+rm -rf backup-flasher-path; cp -r flasher-path backup-flasher-path
+printf '[Main]\r\nBackupFile=BIN\\flash tool.EXE\r\n' >backup-flasher-path/KESTROM.INI
+expect backup-flasher-path 0 \
+  'warning settings line 2: BackupFile "BIN\\flash tool.EXE" names the package'"'"'s flasher: the launcher deletes it after every flash' \
+  -- backup-flasher-path -- '"bin\Flash Tool" -x'
+
+# The flasher's name as the start takes it from the command line: quoted or
+# not, ".exe" added when its last part has no extension (a dot in a folder's
+# name is none). Each program of the package is for another machine, so the
+# one found shows; my.tools\flash (no extension) is the one a wrong name finds.
+pkg names; mkdir names/my.tools
+cp pe/probe names/my.tools/flash.exe; cp pe/arm64 names/my.tools/flash.v2; cp pe/other-machine names/my.tools/flash
+while IFS='|' read -r name command found machine; do
+  expect "name-$name" 0 "ok flasher $(esc "$found"): a Windows program ($machine)" '!error' '!warning flasher' \
+    -- names -- "$command"
+done <<'ROWS'
+bare|WINKESTROM|WINKESTROM.exe|x64
+extension|WINKESTROM.EXE -x|WINKESTROM.EXE|x64
+here|.\WINKESTROM|.\WINKESTROM.exe|x64
+quoted|"WINKESTROM" -x|WINKESTROM.exe|x64
+quoted-extension|"WINKESTROM.EXE"|WINKESTROM.EXE|x64
+unclosed-quote|"WINKESTROM|WINKESTROM.exe|x64
+dotted-folder|my.tools\flash|my.tools\flash.exe|x86
+dotted-folder-here|.\my.tools\flash -x|.\my.tools\flash.exe|x86
+dotted-folder-slash|my.tools/flash|my.tools/flash.exe|x86
+dotted-folder-quoted|"my.tools\flash" -x|my.tools\flash.exe|x86
+other-extension|my.tools\flash.v2|my.tools\flash.v2|ARM64
+through-no-folder|nosub\..\my.tools\flash|nosub\..\my.tools\flash.exe|x86
+ROWS
+expect name-climbs 1 "error flasher the flasher \"..\\\\names\\\\WINKESTROM.exe\" climbs out of the package with \"..\": a package must carry its flasher, or the launcher ends with $LOADING_FLASHER" \
+  -- names -- '..\names\WINKESTROM'
 pkg flasher-text; printf 'not a program\r\n' >flasher-text/WINKESTROM.EXE
 expect flasher-text 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- flasher-text
 pkg flasher-dll; cp pe/dll flasher-dll/WINKESTROM.EXE
@@ -336,18 +550,44 @@ pkg flasher-no-button; cp pe/no-button flasher-no-button/WINKESTROM.EXE
 expect flasher-no-button 0 'ok flasher WINKESTROM.EXE: a Windows program (x86)' \
   "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
   'note flasher the caption of dialog 100, "vesmar WINKESTROM", equals the Title, letter case aside' -- flasher-no-button
-expect flasher-no-button-strict 1 -- --strict flasher-no-button
 pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
 expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
   'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
   -- flasher-caption
-# The launcher presses control 101 only once the flasher has enabled it.
+# Control 101 in dialog templates of both kinds (DIALOG, and DIALOGEX with
+# its 32-bit ids): first, last, absent, twice; the launcher presses the first
+# only once the flasher has enabled it. Ids of other lengths before it move
+# it to other places in the template; 65637 is 101 in the low 16 bits only.
+HOLDS='ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button'
 DISABLED_BUTTON="warning flasher control 101 of dialog 100 of WINKESTROM.EXE starts disabled: the launcher waits about five seconds for the flasher to enable it, and otherwise ends with $NO_BUTTON"
-for kind in disabled-button disabled-button-ex; do
-  pkg "flasher-$kind"; cp "pe/$kind" "flasher-$kind/WINKESTROM.EXE"
-  expect "flasher-$kind" 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
-    "$DISABLED_BUTTON" -- "flasher-$kind"
-done
+NO_CONTROL="warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time"
+DIALOG_ROWS='first|101,7d,1102|holds
+last|7,1102d,101|holds
+absent|100,102,1101|none
+disabled-last|102,101d|disabled
+twice|101,101d|holds
+ex-first|101,7d,1102:ex|holds
+ex-last|7,1102d,101:ex|holds
+ex-absent|100,102,1101,65637:ex|none
+ex-disabled-first|101d,102:ex|disabled
+ex-twice|101d,101:ex|disabled'
+while IFS='|' read -r name controls _; do
+  echo "pe/dialog-$name --dialog '100:Vesmar WinKestrom:$controls'"
+done <<<"$DIALOG_ROWS" | python3 "$here/mkpe.py" --batch
+while IFS='|' read -r name controls finding; do
+  pkg "dialog-$name"; cp "pe/dialog-$name" "dialog-$name/WINKESTROM.EXE"
+  case $finding in
+    holds) lines=("$HOLDS" '!warning flasher') ;;
+    disabled) lines=("$HOLDS" "$DISABLED_BUTTON") ;;
+    none) lines=("$NO_CONTROL" '!ok flasher dialog') ;;
+  esac
+  expect "dialog-$name" 0 "${lines[@]}" 'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' \
+    -- "dialog-$name"
+done <<<"$DIALOG_ROWS"
+# Control 101 in the second dialog only.
+pkg dialog-second; cp pe/second-dialog dialog-second/WINKESTROM.EXE
+expect dialog-second 0 'ok flasher dialog 200 of WINKESTROM.EXE holds control 101, the Flash BIOS button' '!warning flasher' \
+  -- dialog-second
 pkg flasher-no-dialogs; cp pe/no-dialogs flasher-no-dialogs/WINKESTROM.EXE
 expect flasher-no-dialogs 0 'note flasher WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' \
   -- flasher-no-dialogs
@@ -368,10 +608,6 @@ pkg ini-long; { printf '[UI]\r\nJunk='; head -c 99995 /dev/zero | tr '\0' b | se
 expect ini-long 0 'ok settings Title "After" (line 3)' \
   'warning settings line 2 is 100000 bytes long: the launcher reads it as 393 lines of at most 255 bytes; the second starts at byte 256: "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb..."' \
   'warning settings line 2 holds a zero byte at byte 8: the launcher ignores the rest of that 255-byte piece of it' -- ini-long
-pkg ini-many; for i in $(seq 9); do printf '[ui]\r\n'; done >ini-many/KESTROM.INI
-expect ini-many 0 'warning settings line 5: section [ui] matches [UI] only with letter case ignored: the launcher ignores it' \
-  '!warning settings line 6:' \
-  'warning settings 4 more sections named with other letter case' -- ini-many
 for hostile in loop rsrc-past-end many-entries data-past-end long-dialog no-pe cut-headers cut-data; do
   pkg "pe-$hostile"; cp "pe/$hostile" "pe-$hostile/WINKESTROM.EXE"
 done
@@ -400,16 +636,124 @@ if [ -n "${KST_DIALOG_PROGRAM:-}" ]; then
     'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' -- rc-dialogs
 fi
 
-# ---- usage ---------------------------------------------------------------------
+# ---- options, usage errors and exit codes -----------------------------------------
 
-expect usage-option 2 -- --frobnicate good
-expect usage-not-directory 2 -- good/KESTROM.INI
-expect usage-missing-directory 2 -- nowhere
-expect usage-two-directories 2 -- good ini-missing
-expect usage-code-page 2 -- --code-page 437 good
-expect usage-code-page-text 2 -- --code-page=nine good
-expect usage-two-arguments 2 -- good -- WINKESTROM.EXE -x
-expect usage-no-argument 2 -- good --
+# Every code page listed is taken, in both forms of the option.
+for page in 874 1250 1251 1252 1253 1254 1255 1256 1257 1258 932 936 949 950 1361; do
+  expect "code-page-$page" 0 "ok settings KESTROM.INI: 5 lines, read as code page $page" -- --code-page "$page" good
+done
+expect code-page-equals 0 'ok settings KESTROM.INI: 5 lines, read as code page 1250' -- --code-page=1250 good
+# Anything else is refused: a number with something after it, out of range,
+# a page not built in, no number at all (\x20: a blank).
+while IFS='|' read -r name value; do
+  value=$(printf '%b' "$value")
+  expect "code-page-$name" 2 ">kstcheck: unknown code page \"$value\"" '!ok' -- --code-page "$value" good
+done <<'ROWS'
+letter-after|932x
+decimals|1252.0
+blank-after|932\x20
+blank-before|\x20932
+sign|+932
+hex|0x3A4
+zero|0
+wraps-to-1252|4294968548
+not-built-in|437
+utf-8|65001
+below-1250|1249
+above-1258|1259
+above-1361|1362
+none|
+ROWS
+expect code-page-equals-text 2 '>kstcheck: unknown code page "nine"' '!ok' -- --code-page=nine good
+expect code-page-last 2 '>kstcheck: unknown code page ""' '!ok' -- good --code-page
+# Other options take no value, and match whole.
+USAGE='usage: kstcheck [OPTIONS] [DIR] [-- FLASHER COMMAND LINE]'
+expect help 0 ">$USAGE" '!ok' -- --help good
+expect help-short 0 ">$USAGE" '!ok' -- -h good
+while read -r option; do
+  expect "usage-option$option" 2 ">kstcheck: unknown option \"$option\"" '!ok' -- "$option" good
+done <<'ROWS'
+--frobnicate
+--strict=1
+--strictly
+--help=1
+--code-page932
+--code-pages
+ROWS
+expect usage-not-directory 2 '>kstcheck: "good/KESTROM.INI" is not a directory' -- good/KESTROM.INI
+expect usage-missing-directory 2 '>kstcheck: "nowhere" is not a directory' -- nowhere
+expect usage-two-directories 2 '>kstcheck: more than one directory ("good", "ini-missing")' -- good ini-missing
+TAIL_ONE='>kstcheck: the flasher command line after -- must be one argument (quote it)'
+expect usage-two-arguments 2 "$TAIL_ONE" -- good -- WINKESTROM.EXE -x
+expect usage-no-argument 2 "$TAIL_ONE" -- good --
+
+# The exit code follows the highest level found in any area: 0 for notes at
+# most, and for warnings without --strict (each package's own row above
+# pins that); 1 for an error, and for a warning under --strict.
+while IFS='|' read -r package command plain strict; do
+  name=exit-$package; [ "$command" = WINKESTROM.EXE ] || name+="-$command"
+  expect "$name-strict" "$strict" -- --strict "$package" -- "$command"
+  [ -z "$plain" ] || expect "$name" "$plain" -- "$package" -- "$command"
+done <<'ROWS'
+bom|WINKESTROM.EXE||1
+probe-other-machine|WINKESTROM.EXE||1
+image-later|WINKESTROM.EXE||1
+flasher-no-button|WINKESTROM.EXE||1
+pe-loop|WINKESTROM.EXE||1
+backup-climbs|WINKESTROM.EXE||1
+ini-missing|WINKESTROM.EXE||1
+probe-missing|WINKESTROM.EXE||1
+image-missing|WINKESTROM.EXE||1
+flasher-text|WINKESTROM.EXE||1
+bom|NOSUCH.EXE|1|1
+ROWS
+# --strict after the directory.
+expect exit-strict-after 1 -- bom --strict
+
+# ---- escaping: every class of byte in a finding's text ---------------------------
+# Each row is a key line before any header, whose finding quotes it: its
+# bytes, and the text shown for them (both printf formats: "\\" in SHOWN is
+# the backslash printed). Five rows to a settings file; the image of each
+# package has a line feed in its version.
+escapes() {  # escapes PAGE: the rows (NAME|BYTES|SHOWN) on input, read as code page PAGE
+  local page=$1 name bytes shown n=0 part=0 names="" want=()
+  while :; do
+    IFS='|' read -r name bytes shown || name=""
+    if [ -n "$name" ]; then
+      if [ $n = 0 ]; then
+        part=$((part + 1)); pkg "escape-$page-$part"; : >"escape-$page-$part/KESTROM.INI"; want=(); names=""
+        printf 'L\nF!-0000-' >"escape-$page-$part/FLASHABL.ROM"
+      fi
+      printf "$bytes\r\n" >>"escape-$page-$part/KESTROM.INI"; n=$((n + 1)); names+=" $name"
+      want+=("$(printf "warning settings line $n: \"$shown\" comes before any section header: the launcher never reads it")")
+    fi
+    if [ $n = 5 ] || { [ -z "$name" ] && [ $n -gt 0 ]; }; then
+      expect "escape-$page-$part:$names" 0 "${want[@]}" 'ok image "FLASHABL.ROM": version "L\nF!", marker at offset 4 (0x4)' \
+        -- --code-page "$page" "escape-$page-$part"
+      n=0
+    fi
+    [ -n "$name" ] || break
+  done
+}
+escapes 1252 <<'ROWS'
+tab|T\tab=1|T\\tab=1
+carriage-return|C\rR=1|C\\rR=1
+control-bytes|A\x01\x1b\x1f=1|A\\x01\\x1B\\x1F=1
+delete|D\x7f=1|D\\x7F=1
+backslash|B\\S=1|B\\\\S=1
+blank-quote-tilde|\x20Q"~\x20=1|\x20Q"~\x20=1
+high-bytes|\x80\xe9\xff=1|\x80\xe9\xff=1
+lead-byte-of-932|\x95\\=1|\x95\\\\=1
+ROWS
+# Under a double-byte page a character stays whole, its trail byte a
+# backslash too; a lead byte before a control byte is a byte alone; a byte
+# that leads nothing there is single.
+escapes 932 <<'ROWS'
+lead-backslash|\x95\\=1|\x95\\=1
+lead-control|\x95\x1f=1|\x95\\x1F=1
+lead-delete|\x95\x7f=1|\x95\\x7F=1
+single-byte-backslash|\xb1\\=1|\xb1\\\\=1
+ROWS
 
 [ "$failures" = 0 ] || { echo "kstcheck: $failures of $cases failed"; exit 1; }
 echo "kstcheck: all $cases passed"
