@@ -492,6 +492,9 @@ expect image-overlap 0 'warning image "FLASHABL.ROM" holds a later marker at off
   -- image-overlap
 pkg image-same-later; printf 'R1.0-0000-R1.0-0000-' >image-same-later/FLASHABL.ROM
 expect image-same-later 0 'ok image "FLASHABL.ROM": version "R1.0", marker at offset 4 (0x4)' '!warning' -- image-same-later
+# Versions are compared as the launcher shows them, up to a zero byte.
+pkg image-same-shown; printf 'R1\0a-0000-R1\0b-0000-' >image-same-shown/FLASHABL.ROM
+expect image-same-shown 0 'ok image "FLASHABL.ROM": version "R1", marker at offset 4 (0x4)' '!warning' -- image-same-shown
 pkg image-control; printf 'A\x1b\\\x00-0000-' >image-control/FLASHABL.ROM
 expect image-control 0 'ok image "FLASHABL.ROM": version "A\x1B\\", marker at offset 4 (0x4)' -- image-control
 
