@@ -31,7 +31,7 @@ ls -1 "$CASE" | sed 's/^/   /'
 
 SHOT=$ROOT/build/demo-takeover.png
 rm -f "$SHOT"
-(cd "$CASE" && wine "$BUILD/tools/driver/kstdriver.exe" 90 YES \
+(cd "$CASE" && wine "$BUILD/tests/programs/driver/kstdriver.exe" 90 YES \
    "\"$(winpath "$CASE/KSTGATE.exe")\" WINKESTROM.EXE -flashms 4000" 2>/dev/null | tr -d '\r' >"$E2E_ROOT/driver.out") &
 DRIVER=$!
 # Take the screenshot while the flasher handles the Flash BIOS command.

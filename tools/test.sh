@@ -26,7 +26,7 @@ bash tests/e2e/e2e.sh build/win64
 
 if [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "== end-to-end tests (Wine): 32-bit launcher, 64-bit flasher and probe"
-  KST_LAUNCHER=build/win32/src/KSTGATE.exe KST_PLANTED_DLL=build/win32/tools/planted-dll/uxtheme.dll \
+  KST_LAUNCHER=build/win32/src/KSTGATE.exe KST_PLANTED_DLL=build/win32/tests/programs/planted-dll/uxtheme.dll \
     bash tests/e2e/e2e.sh build/win64
   echo "== end-to-end tests (Wine): 32-bit launcher, 32-bit flasher and probe"
   bash tests/e2e/e2e.sh build/win32 full_success kstscan_windows kstcheck_windows

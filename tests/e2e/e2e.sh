@@ -284,7 +284,7 @@ t_backup_file() {
 start_other() {
   OTHER=$E2E_ROOT/cases/$1
   rm -rf "$OTHER"; mkdir -p "$OTHER"
-  cp "$BUILD/tools/sample-flasher/WINKESTROM.exe" "$OTHER/OTHERFL.EXE"
+  cp "$BUILD/tests/programs/sample-flasher/WINKESTROM.exe" "$OTHER/OTHERFL.EXE"
   (cd "$OTHER" && exec wine OTHERFL.EXE -hidden -life 60000 </dev/null >/dev/null 2>&1 &)
   local _
   for _ in $(seq 300); do
@@ -377,7 +377,7 @@ t_cyrillic_folder() {
 
 # The console tool of the Windows build reports as the host build does.
 t_kstscan_windows() {
-  OUT=$(bash "$HERE/../../tools/kstscan/test_kstscan.sh" wine "$BUILD/tools/kstscan/kstscan.exe" 2>&1)
+  OUT=$(bash "$HERE/../kstscan/test_kstscan.sh" wine "$BUILD/tools/kstscan/kstscan.exe" 2>&1)
   check "kstscan.exe reports" grep -qxF "kstscan: all passed" <<<"$OUT"
 }
 
@@ -402,8 +402,8 @@ t_kstscan_932() {
 # The package checker of the Windows build reports as the host build does,
 # on a dialog program of the resource compiler too.
 t_kstcheck_windows() {
-  OUT=$(KST_DIALOG_PROGRAM=$BUILD/tools/kstcheck/kstdialogs.exe \
-    bash "$HERE/../../tools/kstcheck/test_kstcheck.sh" wine "$BUILD/tools/kstcheck/kstcheck.exe" 2>&1)
+  OUT=$(KST_DIALOG_PROGRAM=$BUILD/tests/kstcheck/kstdialogs.exe \
+    bash "$HERE/../kstcheck/test_kstcheck.sh" wine "$BUILD/tools/kstcheck/kstcheck.exe" 2>&1)
   check "kstcheck.exe reports" grep -qE '^kstcheck: all [0-9]+ passed$' <<<"$OUT"
   check "dialogs of the resource compiler read" grep -qxF 'ok   rc-dialogs' <<<"$OUT"
 }
@@ -432,7 +432,7 @@ pe_bits() { case $(file -b "$1") in PE32+*) echo 64 ;; PE32*) echo 32 ;; esac; }
 # the same folder does not restrict its DLL search, so where it has the
 # DLL's architecture it shows that the plant is live.
 t_planted_dll() {
-  local dll=${KST_PLANTED_DLL:-$BUILD/tools/planted-dll/uxtheme.dll}
+  local dll=${KST_PLANTED_DLL:-$BUILD/tests/programs/planted-dll/uxtheme.dll}
   case_dir planted_dll; full_setup; cp "$dll" "$CASE/uxtheme.dll"
   WINEDLLOVERRIDES="$E2E_DLL_OVERRIDES;uxtheme=n,b" drive "YES" "WINKESTROM.EXE $LIFE"
   check "confirmation" has "$CONFIRM"; check "exit 0" exit_is 0

@@ -62,8 +62,8 @@ case_dir() {
 full_setup() {
   printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >"$CASE/KESTROM.INI"
   { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >"$CASE/FLASHABL.ROM"
-  cp "$BUILD/tools/sample-probe/BIOSVER.exe" "$CASE/BIOSVER.EXE"
-  cp "$BUILD/tools/sample-flasher/WINKESTROM.exe" "$CASE/WINKESTROM.EXE"
+  cp "$BUILD/tests/programs/sample-probe/BIOSVER.exe" "$CASE/BIOSVER.EXE"
+  cp "$BUILD/tests/programs/sample-flasher/WINKESTROM.exe" "$CASE/WINKESTROM.EXE"
 }
 
 winpath() { printf 'Z:%s' "$(printf '%s' "$1" | tr '/' '\\')"; }
@@ -75,7 +75,7 @@ drive() {
   local cmd
   cmd="\"$(winpath "$CASE/KSTGATE.exe")\""
   [ -n "$tail" ] && cmd="$cmd $tail"
-  OUT=$(cd "${RUN_DIR:-$CASE}" && wine "$BUILD/tools/driver/kstdriver.exe" 60 "$answers" "$cmd" 2>/dev/null | tr -d '\r')
+  OUT=$(cd "${RUN_DIR:-$CASE}" && wine "$BUILD/tests/programs/driver/kstdriver.exe" 60 "$answers" "$cmd" 2>/dev/null | tr -d '\r')
 }
 
 # noise SEED COUNT: COUNT bytes of noise, the same for the same SEED (the
