@@ -10,7 +10,6 @@
 #include "launch/messages.h"
 #include "launch/results.h"
 #include "settings/codepage.h"
-#include "settings/inireader.h"
 
 // The single-instance guard: never owned and never closed, so it lasts until
 // the process ends.

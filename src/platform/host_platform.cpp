@@ -1,21 +1,17 @@
 // The platform of the console tools built for a host other than Windows:
 // only what they use of the launcher's code, over the C library. Files are
-// opened with stdio in binary mode, attributes come from stat, the ANSI code
-// page is the one the tool was told (1252 until then), and a failed
-// assertion is written to standard error before the process stops.
-#include "platform/host_platform.h"
+// opened with stdio in binary mode, attributes come from stat, the system's
+// ANSI code page is 1252 (a tool reads a package under another page by
+// setting that page's lead bytes itself), and a failed assertion is written
+// to standard error before the process stops.
+#include "platform/platform.h"
 
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
 
-static UINT g_uHostCodePage = 1252;
-
-void HostSetCodePage(UINT uCodePage)
-{
-    g_uHostCodePage = uCodePage;
-}
+#define HOST_CODE_PAGE 1252
 
 FILE* OpenSharedRead(LPCSTR lpFileName)
 {
@@ -46,7 +42,7 @@ DWORD GetFileAttributesA(LPCSTR lpFileName)
 
 UINT GetACP()
 {
-    return g_uHostCodePage;
+    return HOST_CODE_PAGE;
 }
 
 // The built-in double-byte pages need no answer from here; every other page
