@@ -15,8 +15,10 @@
 // the process ends.
 static HANDLE g_hGuardMutex = NULL;
 
-// The longest module path asked for, in UTF-16 units; a longer one cannot
-// be read, and the launcher stops.
+// The buffer for the module path doubles from MAX_PATH while it stays within
+// this many UTF-16 units (the last try holds 16,640); a longer path cannot
+// be read, and the launcher stops. No folder that long could be made current
+// anyway: the launcher is not long-path aware.
 #define MODULE_PATH_LIMIT 32768
 
 typedef BOOL(WINAPI* SETDEFAULTDLLDIRECTORIES)(DWORD);
