@@ -36,6 +36,7 @@ int WriteFindings()
         }
     }
     fflush(stdout);
+    g_findings.clear();
     return nHighest;
 }
 

@@ -14,7 +14,8 @@ enum { AREA_SETTINGS, AREA_PROBE, AREA_IMAGE, AREA_FLASHER, AREA_COUNT };
 // LEVEL<TAB>AREA<TAB>TEXT with the bytes of TEXT escaped as EscapeToolText
 // does, with named tabs, line feeds and carriage returns.
 void Report(int nLevel, int nArea, const std::string& strText);
-// Writes the findings to standard output; returns the highest level.
+// Writes the findings to standard output and forgets them; returns the
+// highest level.
 int WriteFindings();
 
 std::string Format(const char* lpFormat, ...)

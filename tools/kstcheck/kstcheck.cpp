@@ -14,6 +14,9 @@
 // (with --strict, warnings count as errors), 2 on a usage error.
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
 
 #include "findings.h"
 #include "kstcheck.h"
@@ -65,60 +68,97 @@ static int UsageError(const std::string& strWhy)
     return 2;
 }
 
-int main(int argc, char** argv)
+// The checks and their findings; 2 with a message on standard error when
+// they fail within (the findings made until then are written first).
+static int CheckPackage(LPCSTR lpCommandLine, BOOL bStrict)
 {
-    LPCSTR lpDir = NULL;
-    LPCSTR lpCommandLine = DEFAULT_FLASHER_COMMAND;
+    try {
+        CheckSettings();
+        CheckProbe();
+        CheckImage();
+        std::string strFlasher;
+        CheckFlasher(lpCommandLine, &strFlasher);
+        CheckBackupFile(strFlasher.empty() ? NULL : strFlasher.c_str());
+    } catch (const std::exception& e) {
+        WriteFindings();
+        fprintf(stderr, "kstcheck: internal error: %s\n", e.what());
+        return 2;
+    } catch (...) {
+        WriteFindings();
+        fputs("kstcheck: internal error\n", stderr);
+        return 2;
+    }
+    int nHighest = WriteFindings();
+    if (nHighest == LEVEL_ERROR || (bStrict && nHighest == LEVEL_WARNING))
+        return 1;
+    return 0;
+}
+
+int RunKstcheck(const std::vector<std::string>& args)
+{
+    const std::string* pDir = NULL;
+    std::string strCommandLine = DEFAULT_FLASHER_COMMAND;
     BOOL bStrict = FALSE;
     BOOL bCodePageGiven = FALSE;
     UINT uCodePage = 0;
-    for (int i = 1; i < argc; i++) {
-        LPCSTR lpArg = argv[i];
+    size_t nArgs = args.size();
+    for (size_t i = 0; i < nArgs; i++) {
+        LPCSTR lpArg = args[i].c_str();
         if (strcmp(lpArg, "--") == 0) {
-            if (argc - i != 2)
+            if (nArgs - i != 2)
                 return UsageError("the flasher command line after -- must be one argument (quote it)");
-            lpCommandLine = argv[++i];
+            strCommandLine = ArgumentText(args[++i]);
         } else if (strcmp(lpArg, "--strict") == 0) {
             bStrict = TRUE;
         } else if (strcmp(lpArg, "--help") == 0 || strcmp(lpArg, "-h") == 0) {
             PrintUsage(stdout);
             return 0;
         } else if (strcmp(lpArg, "--code-page") == 0 || strncmp(lpArg, "--code-page=", 12) == 0) {
-            LPCSTR lpValue = lpArg[11] == '=' ? lpArg + 12 : (i + 1 < argc ? argv[++i] : "");
+            LPCSTR lpValue = lpArg[11] == '=' ? lpArg + 12 : (i + 1 < nArgs ? args[++i].c_str() : "");
             size_t nDigits = strspn(lpValue, "0123456789");
             uCodePage = nDigits > 0 && nDigits <= 5 && !lpValue[nDigits] ? (UINT)atoi(lpValue) : 0;
             if (!IsKnownCodePage(uCodePage))
-                return UsageError(Format("unknown code page \"%s\"", lpValue));
+                return UsageError(Format("unknown code page \"%s\"", ArgumentText(lpValue).c_str()));
             bCodePageGiven = TRUE;
         } else if (lpArg[0] == '-' && lpArg[1]) {
-            return UsageError(Format("unknown option \"%s\"", lpArg));
-        } else if (lpDir) {
-            return UsageError(Format("more than one directory (\"%s\", \"%s\")", lpDir, lpArg));
+            return UsageError(Format("unknown option \"%s\"", ArgumentText(lpArg).c_str()));
+        } else if (pDir) {
+            return UsageError(Format("more than one directory (\"%s\", \"%s\")", ArgumentText(*pDir).c_str(),
+                                     ArgumentText(lpArg).c_str()));
         } else {
-            lpDir = lpArg;
+            pDir = &args[i];
         }
     }
-    if (lpDir) {
-        if (GetFileKind(lpDir) != FILE_KIND_DIRECTORY)
-            return UsageError(Format("\"%s\" is not a directory", lpDir));
-        if (!ChangeToDirectory(lpDir))
-            return UsageError(Format("cannot enter \"%s\"", lpDir));
+    if (pDir) {
+        int nWhy = EnterDirectory(*pDir);
+        if (nWhy == 1)
+            return UsageError(Format("\"%s\" is not a directory", ArgumentText(*pDir).c_str()));
+        if (nWhy != 0)
+            return UsageError(Format("cannot enter \"%s\"", ArgumentText(*pDir).c_str()));
     }
 
     // The launcher takes its lead bytes from the system's code page; the
     // package may be meant for another.
     g_uCodePage = bCodePageGiven ? uCodePage : DefaultCodePage();
     InitCodePageFor(g_uCodePage);
-
-    CheckSettings();
-    CheckProbe();
-    CheckImage();
-    std::string strFlasher;
-    CheckFlasher(lpCommandLine, &strFlasher);
-    CheckBackupFile(strFlasher.empty() ? NULL : strFlasher.c_str());
-
-    int nHighest = WriteFindings();
-    if (nHighest == LEVEL_ERROR || (bStrict && nHighest == LEVEL_WARNING))
-        return 1;
-    return 0;
+    return CheckPackage(strCommandLine.c_str(), bStrict);
 }
+
+#ifndef KSTCHECK_NO_MAIN
+#ifdef _WIN32
+// The arguments come as UTF-16, so that a package in a folder named in any
+// letters can be checked.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; i++)
+        args.push_back(WideToUtf8(argv[i]));
+    return RunKstcheck(args);
+}
+#else
+int main(int argc, char** argv)
+{
+    return RunKstcheck(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif
+#endif

@@ -30,24 +30,35 @@ enum {
     PKG_MISSING,    // no such file
     PKG_FILE,
     PKG_DIRECTORY,
-    PKG_UNREACHABLE // a name this host cannot look up (a drive or another machine)
+    PKG_UNREACHABLE // a name this host cannot look up (a drive or another machine, a device)
 };
+// The launcher's own file, which a package carries beside the others.
+#define LAUNCHER_PROGRAM "KSTGATE.exe"
 struct PKGFILE {
     int nKind;
     std::string strPath;   // the name to open it by on this system
     std::string strFound;  // the name as found, when it differs in letter case
 };
-// TRUE when both names lead to the same file of the package (letter case,
-// "." and ".." aside).
+// TRUE when both names lead to the same file of the package as Windows
+// opens them (letter case, "." and "..", trailing dots and blanks, and on
+// Windows short names aside).
 BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2);
+
+// The elements of a package name as Windows opens it: "\" and "/" both
+// separate, every element loses its trailing dots and blanks, one that is
+// left empty (or was ".") is the folder it stands in, one of dots and
+// blanks with two dots or more is its parent, and ".." takes the element
+// before it away by the text alone (those that climb above the package
+// stay in front as ".."). *pbFolderOnly: the name ends in a separator, so
+// only a directory answers to it.
+std::vector<std::string> ResolvePackageName(LPCSTR lpName, bool* pbFolderOnly);
 
 // The parts of a path between backslashes or slashes, a trail byte of a
 // double-byte character never taken for a backslash; whether a part leads
-// to the parent (as the launcher counts it) or stays where it is ("", ".");
-// text with its ASCII letters in lower case.
+// to the parent (as the launcher counts it); text with its ASCII letters
+// in lower case.
 std::vector<std::string> SplitPath(LPCSTR lpName);
 bool IsParentPart(const std::string& strPart);
-bool IsHerePart(const std::string& strPart);
 std::string FoldAscii(const std::string& strText);
 
 // ---- what differs between the systems it runs on ----------------------------
@@ -63,8 +74,23 @@ PKGFILE FindPackageFile(LPCSTR lpName);
 long long FileTell(FILE* pFile);
 BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin);
 
-// Makes DIR the current directory.
-BOOL ChangeToDirectory(LPCSTR lpPath);
+// A resolved package name (elements joined by backslashes), as names are
+// compared: on Windows its short names expanded and in UTF-8, elsewhere as
+// it stands.
+std::string LongPackageName(const std::string& strName);
+
+// Makes the directory strDir (an argument as EnterArguments gives it) the
+// current one: 0, or 1 when it is no directory, 2 when it cannot be entered.
+int EnterDirectory(const std::string& strDir);
+// An argument as the launcher and the findings see it: ANSI text of the
+// system's code page (on Windows, the arguments come as UTF-16 and are
+// kept in UTF-8 until then; letters the code page lacks become "?").
+std::string ArgumentText(const std::string& strArg);
+
+#ifdef _WIN32
+// UTF-16 text (an argument) in UTF-8.
+std::string WideToUtf8(const wchar_t* lpWide);
+#endif
 
 // The code page a package is read under unless another is given, and its
 // name in the usage text ("the system's", "1252").
@@ -89,13 +115,20 @@ BOOL EqualIgnoringAsciiCase(LPCSTR lpA, LPCSTR lpB);
 // the values and what the file holds that the launcher reads otherwise than
 // its writer may have meant.
 void CheckSettings();
-// After the other checks: a BackupFile that leads out of the package, or
-// that names one of its files (lpFlasher: the flasher's file name, or NULL).
+// After the other checks: a BackupFile that leads out of the package, that
+// names one of its files or the launcher (an error, by any spelling that
+// leads there), or a directory (lpFlasher: the flasher's file name, or
+// NULL).
 void CheckBackupFile(LPCSTR lpFlasher);
 void CheckProbe();
 void CheckImage();
 // lpCommandLine: the command line the launcher would pass on. Leaves the
 // flasher's file name (as looked for) in *pstrFlasher, empty when none.
 void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher);
+
+// The whole run on the arguments (the program's name left out): the
+// findings on standard output, usage errors on standard error; the exit
+// code, 0, 1 or 2.
+int RunKstcheck(const std::vector<std::string>& args);
 
 #endif

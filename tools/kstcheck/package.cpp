@@ -33,11 +33,6 @@ bool IsParentPart(const std::string& strPart)
     return IsParentElement(strPart.data(), strPart.size()) != FALSE;
 }
 
-bool IsHerePart(const std::string& strPart)
-{
-    return strPart.empty() || strPart == ".";
-}
-
 const char* PathProblem(int nClass)
 {
     switch (nClass) {
@@ -75,32 +70,45 @@ BOOL EqualIgnoringAsciiCase(LPCSTR lpA, LPCSTR lpB)
     return FoldAscii(lpA) == FoldAscii(lpB);
 }
 
-// The parts of a name inside the package, "." and ".." resolved, letter
-// case folded; one part "/.." when it leads out.
-static std::string NormalName(LPCSTR lpName)
+std::vector<std::string> ResolvePackageName(LPCSTR lpName, bool* pbFolderOnly)
+{
+    std::vector<std::string> kept;
+    std::vector<std::string> parts = SplitPath(lpName);
+    *pbFolderOnly = parts.size() > 1 && parts.back().empty();
+    for (std::string strPart : parts) {
+        if (IsParentPart(strPart)) {
+            if (!kept.empty() && kept.back() != "..")
+                kept.pop_back();
+            else
+                kept.push_back("..");
+            continue;
+        }
+        while (!strPart.empty() && (strPart.back() == '.' || strPart.back() == ' '))
+            strPart.pop_back();
+        if (!strPart.empty())
+            kept.push_back(strPart);
+    }
+    return kept;
+}
+
+// What two names of the package are compared by: the name Windows opens,
+// its short names expanded where the system has them, ASCII letter case
+// folded. A name that leaves the package is compared as written.
+static std::string ComparedName(LPCSTR lpName)
 {
     if (ClassifyName(lpName) != NAME_INSIDE)
         return std::string("/") + FoldAscii(lpName);
-    std::vector<std::string> kept;
-    for (const std::string& strPart : SplitPath(lpName)) {
-        if (IsHerePart(strPart))
-            continue;
-        if (IsParentPart(strPart))
-            kept.pop_back();
-        else
-            kept.push_back(FoldAscii(strPart));
-    }
-    std::string strNormal;
-    for (const std::string& strPart : kept)
-        strNormal += "/" + strPart;
-    return strNormal;
+    bool bFolderOnly;
+    std::string strJoined;
+    for (const std::string& strPart : ResolvePackageName(lpName, &bFolderOnly))
+        strJoined += (strJoined.empty() ? "" : "\\") + strPart;
+    return FoldAscii(LongPackageName(strJoined));
 }
 
 BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2)
 {
-    return NormalName(lpName1) == NormalName(lpName2);
+    return ComparedName(lpName1) == ComparedName(lpName2);
 }
-
 
 static char16_t FoldWide(char16_t c)
 {

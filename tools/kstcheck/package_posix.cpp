@@ -51,40 +51,46 @@ PKGFILE FindPackageFile(LPCSTR lpName)
         file.nKind = PKG_UNREACHABLE;
         return file;
     }
-    // Windows takes "." and ".." out of a name by its text alone: "sub\.."
-    // leaves "sub" whether such a folder exists or not.
-    std::vector<std::string> parts;
-    for (const std::string& strPart : SplitPath(lpName)) {
-        if (IsHerePart(strPart))
-            continue;
-        if (IsParentPart(strPart) && !parts.empty() && !IsParentPart(parts.back()))
-            parts.pop_back();
-        else
-            parts.push_back(strPart);
-    }
-    std::string strPath = ".";
+    // The name as Windows opens it: "sub\.." leaves "sub" whether such a
+    // folder exists or not, and "X.ROM. " is "X.ROM".
+    bool bFolderOnly;
+    std::vector<std::string> parts = ResolvePackageName(lpName, &bFolderOnly);
+    std::string strPath;
     std::string strShown;
     bool bCaseDiffers = false;
     for (const std::string& strPart : parts) {
         std::string strFound = "..";
-        if (!IsParentPart(strPart)) {
-            if (!FindPart(strPath, strPart, &strFound))
+        if (strPart != "..") {
+            if (!FindPart(strPath.empty() ? "." : strPath, strPart, &strFound))
                 return file;
             bCaseDiffers = bCaseDiffers || strFound != strPart;
         }
-        strPath += "/" + strFound;
+        strPath += (strPath.empty() ? "" : "/") + strFound;
         strShown += (strShown.empty() ? "" : "\\") + strFound;
     }
+    if (strPath.empty())
+        strPath = ".";
     struct stat st;
     if (stat(strPath.c_str(), &st) != 0)
         return file;
-    file.nKind = S_ISDIR(st.st_mode) ? PKG_DIRECTORY : PKG_FILE;
-    file.strPath = strPath.substr(2);
-    if (file.strPath.empty())
-        file.strPath = ".";
+    // A name that ends in a separator answers to a directory only; what is
+    // neither a file nor a directory (a device, a pipe) is nothing a
+    // package carries, and is never opened.
+    if (S_ISDIR(st.st_mode))
+        file.nKind = PKG_DIRECTORY;
+    else if (bFolderOnly)
+        return file;
+    else
+        file.nKind = S_ISREG(st.st_mode) ? PKG_FILE : PKG_UNREACHABLE;
+    file.strPath = strPath;
     if (bCaseDiffers)
         file.strFound = strShown;
     return file;
+}
+
+std::string LongPackageName(const std::string& strName)
+{
+    return strName;
 }
 
 static std::string IconvName(UINT uCodePage)
@@ -159,9 +165,17 @@ BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin)
     return fseeko(pFile, (off_t)llOffset, nOrigin) == 0;
 }
 
-BOOL ChangeToDirectory(LPCSTR lpPath)
+int EnterDirectory(const std::string& strDir)
 {
-    return chdir(lpPath) == 0;
+    struct stat st;
+    if (stat(strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return 1;
+    return chdir(strDir.c_str()) == 0 ? 0 : 2;
+}
+
+std::string ArgumentText(const std::string& strArg)
+{
+    return strArg;
 }
 
 UINT DefaultCodePage()

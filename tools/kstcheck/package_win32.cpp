@@ -1,6 +1,7 @@
 // kstcheck on Windows: the system looks the package's files up, converts
 // text and tells the code page.
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "kstcheck.h"
@@ -60,9 +61,72 @@ BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin)
     return _fseeki64(pFile, llOffset, nOrigin) == 0;
 }
 
-BOOL ChangeToDirectory(LPCSTR lpPath)
+static std::wstring Utf8ToWide(const std::string& strText)
 {
-    return SetCurrentDirectoryA(lpPath);
+    if (strText.empty())
+        return std::wstring();
+    int nLength = MultiByteToWideChar(CP_UTF8, 0, strText.data(), (int)strText.size(), NULL, 0);
+    std::wstring strWide(nLength > 0 ? (size_t)nLength : 0, L'\0');
+    if (nLength > 0)
+        MultiByteToWideChar(CP_UTF8, 0, strText.data(), (int)strText.size(), &strWide[0], nLength);
+    return strWide;
+}
+
+std::string WideToUtf8(const wchar_t* lpWide)
+{
+    int nLength = WideCharToMultiByte(CP_UTF8, 0, lpWide, -1, NULL, 0, NULL, NULL);
+    if (nLength <= 1)
+        return std::string();
+    std::string strText((size_t)nLength, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, lpWide, -1, &strText[0], nLength, NULL, NULL);
+    strText.resize((size_t)nLength - 1);
+    return strText;
+}
+
+std::string LongPackageName(const std::string& strName)
+{
+    // The name as the A calls read it, then the system's long name of each
+    // element that exists ("FLASHA~1.ROM" is "FLASHABL.ROM").
+    std::wstring strWide;
+    if (!strName.empty()) {
+        int nLength = MultiByteToWideChar(CP_ACP, 0, strName.data(), (int)strName.size(), NULL, 0);
+        if (nLength > 0) {
+            strWide.resize((size_t)nLength);
+            MultiByteToWideChar(CP_ACP, 0, strName.data(), (int)strName.size(), &strWide[0], nLength);
+        }
+    }
+    if (!strWide.empty()) {
+        DWORD dwLength = GetLongPathNameW(strWide.c_str(), NULL, 0);
+        if (dwLength > 0) {
+            std::vector<wchar_t> longName(dwLength + 1);
+            DWORD dwDone = GetLongPathNameW(strWide.c_str(), longName.data(), dwLength + 1);
+            if (dwDone > 0 && dwDone <= dwLength)
+                strWide.assign(longName.data(), dwDone);
+        }
+    }
+    return WideToUtf8(strWide.c_str());
+}
+
+int EnterDirectory(const std::string& strDir)
+{
+    std::wstring strWide = Utf8ToWide(strDir);
+    DWORD dwAttributes = GetFileAttributesW(strWide.c_str());
+    if (strWide.empty() || dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 1;
+    return SetCurrentDirectoryW(strWide.c_str()) ? 0 : 2;
+}
+
+std::string ArgumentText(const std::string& strArg)
+{
+    std::wstring strWide = Utf8ToWide(strArg);
+    if (strWide.empty())
+        return std::string();
+    int nLength = WideCharToMultiByte(CP_ACP, 0, strWide.data(), (int)strWide.size(), NULL, 0, NULL, NULL);
+    if (nLength <= 0)
+        return std::string(strWide.size(), '?');
+    std::string strText((size_t)nLength, '\0');
+    WideCharToMultiByte(CP_ACP, 0, strWide.data(), (int)strWide.size(), &strText[0], nLength, NULL, NULL);
+    return strText;
 }
 
 UINT DefaultCodePage()

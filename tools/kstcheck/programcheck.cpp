@@ -218,6 +218,19 @@ static std::string ProgramName(const std::string& strToken)
     return strToken;
 }
 
+// A name of a ".bat" or ".cmd" file, as Windows opens it: the system
+// starts such a file through the command interpreter.
+static bool IsBatchFile(const std::string& strName)
+{
+    bool bFolderOnly;
+    std::vector<std::string> parts = ResolvePackageName(strName.c_str(), &bFolderOnly);
+    if (parts.empty())
+        return false;
+    std::string strLast = FoldAscii(parts.back());
+    size_t nLength = strLast.size();
+    return nLength > 4 && (strLast.compare(nLength - 4, 4, ".bat") == 0 || strLast.compare(nLength - 4, 4, ".cmd") == 0);
+}
+
 void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher)
 {
     static PEINFO s_info;
@@ -284,6 +297,13 @@ void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher)
                Format("the flasher's name %s holds blanks and no quotes: the start tries %s first", Quoted(strName).c_str(),
                       Quoted(strFirst).c_str()));
     NoteCaseDiffers(AREA_FLASHER, strName, file.strFound);
+    if (IsBatchFile(strName)) {
+        Report(LEVEL_NOTE, AREA_FLASHER,
+               Format("the flasher %s is a batch file: the launcher starts it through the command interpreter, and "
+                      "the dialog belongs to the program that it starts, which cannot be checked here",
+                      Quoted(strName).c_str()));
+        return;
+    }
     if (!ReadProgram(file.strPath, &s_info)) {
         Report(LEVEL_ERROR, AREA_FLASHER, Format("%s cannot be read: %s", strName.c_str(), strStop.c_str()));
         return;

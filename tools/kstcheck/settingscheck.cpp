@@ -429,21 +429,32 @@ void CheckBackupFile(LPCSTR lpFlasher)
                       strWhere.c_str(), Quoted(lpBackup).c_str(), PathProblem(nClass)));
         return;
     }
+    // The launcher deletes the file after every flash, by whatever spelling
+    // leads to it.
     struct {
         LPCSTR lpName;
         LPCSTR lpWhat;
+        LPCSTR lpDeletes;
     } aFiles[] = {
-        {SETTINGS_FILE, "settings file"},
-        {PROBE_PROGRAM, "probe"},
-        {LoaderSettings.ImageFile, "image"},
-        {lpFlasher, "flasher"},
+        {SETTINGS_FILE, "the package's settings file", "deletes"},
+        {PROBE_PROGRAM, "the package's probe", "deletes"},
+        {LoaderSettings.ImageFile, "the package's image", "deletes"},
+        {lpFlasher, "the package's flasher", "deletes"},
+        {LAUNCHER_PROGRAM, "the launcher itself", "tries to delete"},
     };
     for (const auto& file : aFiles) {
         if (file.lpName && SamePackageName(lpBackup, file.lpName)) {
-            Report(LEVEL_WARNING, AREA_SETTINGS,
-                   Format("%sBackupFile %s names the package's %s: the launcher deletes it after every flash",
-                          strWhere.c_str(), Quoted(lpBackup).c_str(), file.lpWhat));
+            Report(LEVEL_ERROR, AREA_SETTINGS,
+                   Format("%sBackupFile %s names %s: the launcher %s that file after every flash", strWhere.c_str(),
+                          Quoted(lpBackup).c_str(), file.lpWhat, file.lpDeletes));
             return;
         }
     }
+    bool bFolderOnly;
+    ResolvePackageName(lpBackup, &bFolderOnly);
+    if (bFolderOnly || FindPackageFile(lpBackup).nKind == PKG_DIRECTORY)
+        Report(LEVEL_WARNING, AREA_SETTINGS,
+               Format("%sBackupFile %s names a directory: the launcher deletes files only, so the backup is left "
+                      "behind",
+                      strWhere.c_str(), Quoted(lpBackup).c_str()));
 }
