@@ -6,7 +6,11 @@ the faults a hostile file may carry. The files are never run.
   mkpe.py OUT [--machine x86|x64|arm64|0xNNNN] [--dll]
               [--dialog ID:CAPTION:CONTROL,CONTROL...[:ex]]...
 CONTROL: a button's id; with "d" after it (101d) the button starts disabled.
-              [--hostile KIND] [--truncate BYTES]
+ID: a number, or a name (a string entry); with ":exd" or ":d" at the end the
+dialog itself starts disabled.
+              [--named-type NAME:ID:CAPTION:CONTROL...] [--hostile KIND] [--truncate BYTES]
+--named-type: a resource type named NAME beside the dialogs, holding one
+resource in the form of a dialog template.
   mkpe.py --batch     (the same arguments for one file a line, on input)
 
 KIND: loop (the names directory leads back to the root), rsrc-past-end
@@ -33,10 +37,10 @@ def align(data, n=4):
     return data + b"\0" * (-len(data) % n)
 
 
-def dialog_template(caption, controls, extended):
+def dialog_template(caption, controls, extended, disabled=False):
     """A dialog with a caption, a font and a button for each control
     (id, disabled)."""
-    style = 0x80C800C0  # popup, caption, system menu, modal frame, set font
+    style = 0x80C800C0 | (0x08000000 if disabled else 0)  # popup, caption, system menu, modal frame, set font
     item_styles = {False: 0x50010000, True: 0x58010000}  # child, visible, tab stop; disabled
     if extended:
         data = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, style, len(controls), 0, 0, 200, 100)
@@ -58,37 +62,60 @@ def dialog_template(caption, controls, extended):
 
 
 def directory(entries):
-    """A resource directory: (id, field) entries, all by id."""
-    data = struct.pack("<IIHHHH", 0, 0, 0, 0, 0, len(entries))
-    for ident, field in entries:
-        data += struct.pack("<II", ident, field)
+    """A resource directory: (key, field) entries, a key a number or a
+    name's offset with the name bit (named entries first)."""
+    named = sum(1 for key, _ in entries if key & 0x80000000)
+    data = struct.pack("<IIHHHH", 0, 0, 0, 0, named, len(entries) - named)
+    for key, field in entries:
+        data += struct.pack("<II", key, field)
     return data
 
 
-def resource_section(dialogs, hostile):
-    """Root (type 5) -> names -> one language each -> data entries -> templates."""
+def resource_section(dialogs, hostile, named_type=None):
+    """Root (type 5, and a named type) -> names -> one language each -> data
+    entries -> templates, then the names' strings."""
     sub = 0x80000000
-    n = len(dialogs)
+    resources = [(5,) + d for d in dialogs]
+    if named_type:
+        resources.append(("TYPE",) + named_type[1:])
+    n = len(resources)
     root_at = 0
-    names_at = root_at + 16 + 8
-    langs_at = names_at + 16 + 8 * n
+    types = 2 if named_type else 1
+    names_at = root_at + 16 + 8 * types
+    langs_at = names_at + 16 + 8 * len(dialogs) + (24 if named_type else 0)
     entries_at = langs_at + (16 + 8) * n
     templates_at = entries_at + 16 * n
     templates = b""
     template_places = []
-    for ident, caption, controls, extended in dialogs:
-        template = dialog_template(caption, controls, extended)
+    for _, ident, caption, controls, extended, disabled in resources:
+        template = dialog_template(caption, controls, extended, disabled)
         template_places.append((templates_at + len(templates), len(template)))
         templates = align(templates + template)
+    strings = b""
+    strings_at = templates_at + len(templates)
 
-    data = directory([(5, sub | names_at)])
+    def name_key(name):
+        nonlocal strings
+        at = strings_at + len(strings)
+        strings = align(strings + struct.pack("<H", len(name)) + name.encode("utf-16-le"), 2)
+        return 0x80000000 | at
+
+    def key(ident):
+        return ident if isinstance(ident, int) else name_key(ident)
+
+    type_entries = [(5, sub | names_at)]
+    if named_type:
+        type_entries.insert(0, (name_key(named_type[0]), sub | (names_at + 16 + 8 * len(dialogs))))
+    data = directory(type_entries)
     if hostile == "many-entries":
         data = struct.pack("<IIHHHH", 0, 0, 0, 0, 0, 0xFFFF) + data[16:]
     names = []
-    for i, (ident, _, _, _) in enumerate(dialogs):
+    for i, (_, ident, _, _, _, _) in enumerate(resources[:len(dialogs)]):
         target = root_at if hostile == "loop" else langs_at + 24 * i
-        names.append((ident, sub | target))
+        names.append((key(ident), sub | target))
     data += directory(names)
+    if named_type:
+        data += directory([(key(named_type[1]), sub | (langs_at + 24 * len(dialogs)))])
     for i in range(n):
         data += directory([(0x409, entries_at + 16 * i)])
     for i, (place, size) in enumerate(template_places):
@@ -102,12 +129,12 @@ def resource_section(dialogs, hostile):
         place = template_places[0][0]
         count_at = place + (16 if dialogs[0][3] else 8)
         data = data[:count_at] + struct.pack("<H", 0x7FFF) + data[count_at + 2:]
-    return data
+    return data + strings
 
 
-def pe_file(machine, dll, dialogs, hostile):
+def pe_file(machine, dll, dialogs, hostile, named_type=None):
     pe32plus = machine != MACHINES["x86"]
-    rsrc = resource_section(dialogs, hostile) if dialogs else b""
+    rsrc = resource_section(dialogs, hostile, named_type) if dialogs else b""
     raw = align(rsrc or b"\0", FILE_ALIGN)
     optional_size = 240 if pe32plus else 224
     characteristics = 0x0022 if pe32plus else 0x0102
@@ -142,11 +169,11 @@ def pe_file(machine, dll, dialogs, hostile):
 
 def parse_dialog(text):
     parts = text.split(":")
-    ident = int(parts[0])
+    ident = int(parts[0]) if parts[0].isdigit() else parts[0]
     caption = parts[1]
     controls = [(int(c.rstrip("d")), c.endswith("d")) for c in parts[2].split(",") if c] if len(parts) > 2 else []
-    extended = len(parts) > 3 and parts[3] == "ex"
-    return ident, caption, controls, extended
+    flags = parts[3] if len(parts) > 3 else ""
+    return ident, caption, controls, flags.startswith("ex"), flags.endswith("d")
 
 
 def write_file(argv):
@@ -155,12 +182,19 @@ def write_file(argv):
     parser.add_argument("--machine", default="x64")
     parser.add_argument("--dll", action="store_true")
     parser.add_argument("--dialog", action="append", default=[])
+    parser.add_argument("--named-type", default="")
     parser.add_argument("--hostile", default="")
     parser.add_argument("--truncate", type=int, default=-1)
     args = parser.parse_args(argv)
     machine = MACHINES.get(args.machine) or int(args.machine, 0)
-    dialogs = sorted(parse_dialog(d) for d in args.dialog)
-    data = pe_file(machine, args.dll, dialogs, args.hostile)
+    # Named entries come first, in order of their names, then numbered ones.
+    dialogs = sorted((parse_dialog(d) for d in args.dialog),
+                     key=lambda d: (0, d[0], 0) if isinstance(d[0], str) else (1, "", d[0]))
+    named_type = None
+    if args.named_type:
+        type_name, rest = args.named_type.split(":", 1)
+        named_type = (type_name,) + parse_dialog(rest)
+    data = pe_file(machine, args.dll, dialogs, args.hostile, named_type)
     if args.truncate >= 0:
         data = data[:args.truncate]
     with open(args.out, "wb") as out:

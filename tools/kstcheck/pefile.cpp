@@ -214,6 +214,7 @@ static void ParseDialog(const uint8_t* pData, size_t nSize, bool bWhole, PEDIALO
         nItems = Take16(&cursor);
     }
     Skip(&cursor, 8);              // position and size
+    pDialog->bDisabled = !cursor.bFailed && (dwStyle & WS_DISABLED_STYLE) != 0;
 
     bool bPresent;
     uint16_t wOrdinal;
@@ -311,19 +312,28 @@ static bool ReadEntry(RESWALK* pWalk, uint32_t dwOffset, uint32_t i, uint32_t* p
     return true;
 }
 
-static void ReadResourceName(RESWALK* pWalk, uint32_t dwOffset, char16_t* lpName)
+// The name of a resource: a count of UTF-16 units and the units. The first
+// PE_MAX_NAME are kept; *pbCut tells of a longer name, or one that reaches
+// past the data of its section.
+static void ReadResourceName(RESWALK* pWalk, uint32_t dwOffset, char16_t* lpName, bool* pbCut)
 {
     lpName[0] = 0;
+    *pbCut = true;
     uint64_t qwRva = (uint64_t)pWalk->dwBase + dwOffset;
     uint8_t abLength[2];
-    if (qwRva > 0xFFFFFFFFu || !ReadRva(pWalk->pReader, (uint32_t)qwRva, abLength, 2))
+    if (qwRva + 2 > 0xFFFFFFFFu || !ReadRva(pWalk->pReader, (uint32_t)qwRva, abLength, 2))
         return;
     uint32_t nLength = Get16(abLength);
+    uint64_t qwOffset;
+    *pbCut = nLength > PE_MAX_NAME || !RvaToOffset(pWalk->pReader, (uint32_t)qwRva + 2, 2 * nLength, &qwOffset) ||
+             qwOffset + 2 * nLength > pWalk->pReader->qwSize;
     if (nLength > PE_MAX_NAME)
         nLength = PE_MAX_NAME;
     uint8_t abText[2 * PE_MAX_NAME];
-    if (qwRva + 2 > 0xFFFFFFFFu || !ReadRva(pWalk->pReader, (uint32_t)qwRva + 2, abText, 2 * nLength))
+    if (!ReadRva(pWalk->pReader, (uint32_t)qwRva + 2, abText, 2 * nLength)) {
+        *pbCut = true;
         return;
+    }
     for (uint32_t i = 0; i < nLength; i++)
         lpName[i] = (char16_t)Get16(abText + 2 * i);
     lpName[nLength] = 0;
@@ -380,7 +390,7 @@ static void WalkDialogs(RESWALK* pWalk, uint32_t dwOffset)
             PEDIALOG* pDialog = &pInfo->aDialogs[pInfo->nDialogsKept++];
             pDialog->bNamed = (dwName & RES_NAMED) != 0;
             if (pDialog->bNamed)
-                ReadResourceName(pWalk, dwName & ~RES_NAMED, pDialog->szName);
+                ReadResourceName(pWalk, dwName & ~RES_NAMED, pDialog->szName, &pDialog->bNameCut);
             else
                 pDialog->wId = (uint16_t)dwName;
             ReadDialog(pWalk, dwEntry, pDialog);

@@ -51,8 +51,10 @@ struct PEDIALOG {
     bool bNamed;                          // named by a string, else by wId
     uint16_t wId;
     char16_t szName[PE_MAX_NAME + 1];
+    bool bNameCut;                        // the name is longer than PE_MAX_NAME units, or cut off by the file
     bool bExtended;                       // DLGTEMPLATEEX
     bool bOwnClass;                       // a window class other than the dialog class
+    bool bDisabled;                       // the dialog itself starts disabled (WS_DISABLED)
     bool bUnreadable;                     // its data lies outside the sections or past the file's end
     bool bCut;                            // the template ends before its last control
     char16_t szCaption[PE_MAX_CAPTION + 1];

@@ -105,7 +105,7 @@ static std::string DialogName(const PEDIALOG* pDialog)
 {
     if (!pDialog->bNamed)
         return Format("dialog %u", pDialog->wId);
-    return "dialog " + Quoted(WideToAnsi(pDialog->szName));
+    return "dialog " + Quoted(WideToAnsi(pDialog->szName) + (pDialog->bNameCut ? "..." : ""));
 }
 
 // What the dialog resources tell about the launcher's search for the
@@ -156,13 +156,20 @@ static void CheckDialogs(const std::string& strName, const PEINFO* pInfo)
         Report(LEVEL_OK, AREA_FLASHER,
                Format("%s of %s holds control 101, the Flash BIOS button", DialogName(pButtonDialog).c_str(),
                       strName.c_str()));
-        // The launcher presses it only as a user could: once it is enabled.
+        // The launcher presses it only as a user could: once it and its
+        // dialog are enabled.
+        std::string strDialog = DialogName(pButtonDialog) + " of " + strName;
+        std::string astrDisabled[2];
+        if (pButtonDialog->bDisabled)
+            astrDisabled[0] = strDialog;
         if (pButtonDialog->bFlashButtonDisabled)
-            Report(LEVEL_WARNING, AREA_FLASHER,
-                   Format("control 101 of %s of %s starts disabled: the launcher waits about five seconds for the "
-                          "flasher to enable it, and otherwise ends with %s",
-                          DialogName(pButtonDialog).c_str(), strName.c_str(),
-                          LauncherStop(STAGE_FLASHER, RC_FLASH_BUTTON).c_str()));
+            astrDisabled[1] = "control 101 of " + strDialog;
+        for (const std::string& strWhat : astrDisabled)
+            if (!strWhat.empty())
+                Report(LEVEL_WARNING, AREA_FLASHER,
+                       Format("%s starts disabled: the launcher waits about five seconds for the flasher to enable "
+                              "it, and otherwise ends with %s",
+                              strWhat.c_str(), LauncherStop(STAGE_FLASHER, RC_FLASH_BUTTON).c_str()));
     } else
         Report(LEVEL_WARNING, AREA_FLASHER,
                Format("no dialog of %s holds a control with id 101%s: the launcher would end with %s, unless the "
