@@ -131,7 +131,10 @@ pe/no-pe --hostile no-pe
 pe/cut-headers --dialog '100:Vesmar WinKestrom:101' --truncate 300
 pe/cut-data --dialog '100:Vesmar WinKestrom:101' --truncate 700
 pe/second-dialog --dialog '100:Vesmar WinKestrom:1' --dialog '200:About:7,101'
+pe/named --dialog 'FLASHDLG:Vesmar WinKestrom:101' --dialog '200:About:1:ex'
+pe/named-type --dialog '100:Vesmar WinKestrom:1' --named-type 'DIALOG:100:Other:101'
 EOF
+python3 "$here/mkpe.py" pe/long-name --dialog "$(printf 'N%.0s' {1..300}):Vesmar WinKestrom:101"
 printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImageFile=FLASHABL.ROM\r\n' >good/KESTROM.INI
 { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
 cp pe/probe good/BIOSVER.EXE
@@ -346,10 +349,13 @@ while IFS='|' read -r name value what; do
   ini "backup-$name" '[Main]\r\nBackupFile=%s\r\n' "$value"
   case $what in
     "") finding='!warning settings' ;;
-    own:*) finding="warning settings line 2: BackupFile \"$(esc "$value")\" names the package's ${what#own:}: the launcher deletes it after every flash" ;;
+    own:*) finding="error settings line 2: BackupFile \"$(esc "$value")\" names ${what#own:}: the launcher deletes that file after every flash" ;;
+    self) finding="error settings line 2: BackupFile \"$(esc "$value")\" names the launcher itself: the launcher tries to delete that file after every flash" ;;
+    dir) finding="warning settings line 2: BackupFile \"$(esc "$value")\" names a directory: the launcher deletes files only, so the backup is left behind" ;;
     *) finding="warning settings line 2: BackupFile \"$(esc "$value")\" $what: $LEAVES" ;;
   esac
-  expect "backup-$name" 0 "ok settings BackupFile \"$(esc "$value")\" (line 2)" "$finding" '!error' -- "backup-$name"
+  rc=0; other='!error'; [ "${finding%% *}" = error ] && { rc=1; other='!warning'; }
+  expect "backup-$name" $rc "ok settings BackupFile \"$(esc "$value")\" (line 2)" "$finding" "$other" -- "backup-$name"
 done <<'ROWS'
 climbs|..\other\BIOS.BAK|climbs out of the package with ".."
 deep-climb|sub\..\..\BIOS.BAK|climbs out of the package with ".."
@@ -362,11 +368,21 @@ root|/BIOS.BAK|is an absolute path
 stream|BIOS.BAK:old|holds a ":", which names a stream of a file
 inside|sub\..\OLD.BAK|
 dots-in-name|..x\OLD.BAK|
-settings|KESTROM.INI|own:settings file
-probe|Biosver.Exe|own:probe
-image|.\flashabl.rom|own:image
-flasher|sub/../WINKESTROM.EXE|own:flasher
+settings|KESTROM.INI|own:the package's settings file
+settings-here|.\KESTROM.INI|own:the package's settings file
+probe|Biosver.Exe|own:the package's probe
+image|.\flashabl.rom|own:the package's image
+image-dot|FLASHABL.ROM.|own:the package's image
+image-dots-blanks|FLASHABL.ROM. .|own:the package's image
+image-folder-dot|sub.\..\FLASHABL.ROM|own:the package's image
+flasher|sub/../WINKESTROM.EXE|own:the package's flasher
+launcher|KSTGATE.exe .|self
+launcher-dot|kstgate.EXE.|self
 in-a-folder|sub\KESTROM.INI|
+folder|.|dir
+folder-climbed-back|sub\..|dir
+folder-separator|.\|dir
+ends-in-separator|FLASHABL.ROM\|dir
 ROWS
 # A name of blanks only is no name: the launcher keeps its default.
 ini backup-empty '[Main]\r\nBackupFile= \t \r\n'
@@ -516,8 +532,8 @@ expect flasher-path-blank 0 'ok flasher bin\\Flash Tool.exe: a Windows program (
 # A BackupFile that names the flasher the command line names.
 rm -rf backup-flasher-path; cp -r flasher-path backup-flasher-path
 printf '[Main]\r\nBackupFile=BIN\\flash tool.EXE\r\n' >backup-flasher-path/KESTROM.INI
-expect backup-flasher-path 0 \
-  'warning settings line 2: BackupFile "BIN\\flash tool.EXE" names the package'"'"'s flasher: the launcher deletes it after every flash' \
+expect backup-flasher-path 1 \
+  'error settings line 2: BackupFile "BIN\\flash tool.EXE" names the package'"'"'s flasher: the launcher deletes that file after every flash' \
   -- backup-flasher-path -- '"bin\Flash Tool" -x'
 
 # The flasher's name as the start takes it from the command line: quoted or
@@ -545,6 +561,50 @@ through-no-folder|nosub\..\my.tools\flash|nosub\..\my.tools\flash.exe|x86
 ROWS
 expect name-climbs 1 "error flasher the flasher \"..\\\\names\\\\WINKESTROM.exe\" climbs out of the package with \"..\": a package must carry its flasher, or the launcher ends with $LOADING_FLASHER" \
   -- names -- '..\names\WINKESTROM'
+# Names as Windows opens them, for the image and the flasher: the package
+# folder itself, a trailing separator (a directory only), an empty element,
+# trailing dots and blanks, a climb that never comes back to the package's
+# own X.ROM; a batch file is started through the command interpreter.
+pkg resolved; cp good/FLASHABL.ROM resolved/X.ROM; mkdir resolved/sub; printf '@echo off\r\n' >resolved/FLASH.CMD
+BATCH='is a batch file: the launcher starts it through the command interpreter, and the dialog belongs to the program that it starts, which cannot be checked here'
+while IFS='|' read -r area value finding; do
+  if [ "$area" = image ]; then
+    rm -rf "resolved-$area"; cp -r resolved "resolved-$area"
+    printf '[Main]\r\nImageFile=%s\r\n' "$value" >"resolved-$area/KESTROM.INI"; set -- "resolved-$area"
+  else
+    set -- resolved -- "$value"
+  fi
+  why=${finding%%:*} shown=$(esc "${finding#*:}")
+  case $why in
+    dir) why='is a directory' ;;
+    gone) why='is missing'; [ $area = flasher ] && why="is missing from the package (one on the user's search path does not count)" ;;
+  esac
+  case $finding in
+    ok) line="ok image \"$(esc "$value")\": version \"1.07\", marker at offset 2004 (0x7D4)" ;;
+    ok:*) line="ok flasher $shown: a Windows program (x64)" ;;
+    note:*) line="note flasher the flasher \"$shown\" $BATCH" ;;
+    *) [ $area = image ] && line="error image \"$shown\" $why: $OPEN_IMAGE" ||
+         line="error flasher the flasher \"$shown\" $why: $LOADING_FLASHER" ;;
+  esac
+  rc=0; [ "${line%% *}" = error ] && rc=1
+  expect "resolved-$area:$value" $rc "$line" -- "$@"
+done <<'ROWS'
+image|.|dir:.
+image|sub\..|dir:sub\..
+image|.\|dir:.\
+image|X.ROM\|gone:X.ROM\
+image|..\..\X.ROM|gone:..\..\X.ROM
+image|sub\\..\X.ROM|ok
+image|X.ROM. .|ok
+flasher|.|dir:.
+flasher|sub\..|dir:sub\..
+flasher|.\|gone:.\.exe
+flasher|WINKESTROM.EXE\|gone:WINKESTROM.EXE\.exe
+flasher|.\\WINKESTROM.EXE.|ok:.\\WINKESTROM.EXE.
+flasher|FLASH.CMD -x|note:FLASH.CMD
+flasher|"flash.cmd."|note:flash.cmd.
+flasher|NO.BAT|gone:NO.BAT
+ROWS
 pkg flasher-text; printf 'not a program\r\n' >flasher-text/WINKESTROM.EXE
 expect flasher-text 1 "error flasher WINKESTROM.EXE is no Windows program (it has no \"MZ\" header): $LOADING_FLASHER" -- flasher-text
 pkg flasher-dll; cp pe/dll flasher-dll/WINKESTROM.EXE
@@ -573,7 +633,9 @@ ex-first|101,7d,1102:ex|holds
 ex-last|7,1102d,101:ex|holds
 ex-absent|100,102,1101,65637:ex|none
 ex-disabled-first|101d,102:ex|disabled
-ex-twice|101d,101:ex|disabled'
+ex-twice|101d,101:ex|disabled
+dialog-off|101:d|dialog-off
+ex-dialog-off|7,101:exd|dialog-off'
 while IFS='|' read -r name controls _; do
   echo "pe/dialog-$name --dialog '100:Vesmar WinKestrom:$controls'"
 done <<<"$DIALOG_ROWS" | python3 "$here/mkpe.py" --batch
@@ -582,6 +644,7 @@ while IFS='|' read -r name controls finding; do
   case $finding in
     holds) lines=("$HOLDS" '!warning flasher') ;;
     disabled) lines=("$HOLDS" "$DISABLED_BUTTON") ;;
+    dialog-off) lines=("$HOLDS" "${DISABLED_BUTTON/control 101 of /}" '!warning flasher control') ;;
     none) lines=("$NO_CONTROL" '!ok flasher dialog') ;;
   esac
   expect "dialog-$name" 0 "${lines[@]}" 'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' \
@@ -591,6 +654,14 @@ done <<<"$DIALOG_ROWS"
 pkg dialog-second; cp pe/second-dialog dialog-second/WINKESTROM.EXE
 expect dialog-second 0 'ok flasher dialog 200 of WINKESTROM.EXE holds control 101, the Flash BIOS button' '!warning flasher' \
   -- dialog-second
+# Dialogs and types named by strings: a named dialog is read as a numbered
+# one, a type of another name is no dialog, a long name is cut off.
+for named in named named-type long-name; do pkg "$named"; cp "pe/$named" "$named/WINKESTROM.EXE"; done
+expect named 0 'ok flasher dialog "FLASHDLG" of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
+  'note flasher the caption of dialog "FLASHDLG", "Vesmar WinKestrom", equals the Title, letter case aside' -- named
+expect named-type 0 "$NO_CONTROL" '!ok flasher dialog' -- named-type
+expect long-name 0 "ok flasher dialog \"$(printf 'N%.0s' {1..32})...\" of WINKESTROM.EXE holds control 101, the Flash BIOS button" \
+  -- long-name
 pkg flasher-no-dialogs; cp pe/no-dialogs flasher-no-dialogs/WINKESTROM.EXE
 expect flasher-no-dialogs 0 'note flasher WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' \
   -- flasher-no-dialogs

@@ -102,7 +102,8 @@ static std::string ComparedName(LPCSTR lpName)
     std::string strJoined;
     for (const std::string& strPart : ResolvePackageName(lpName, &bFolderOnly))
         strJoined += (strJoined.empty() ? "" : "\\") + strPart;
-    return FoldAscii(LongPackageName(strJoined));
+    // "X.ROM\" is no name of the file X.ROM.
+    return FoldAscii(LongPackageName(strJoined)) + (bFolderOnly ? "\\" : "");
 }
 
 BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2)
