@@ -15,7 +15,9 @@
 
 FILE* OpenSharedRead(LPCSTR lpFileName)
 {
-    if (!lpFileName || GetFileKind(lpFileName) == FILE_KIND_DIRECTORY)
+    // Asks stat itself: the plain-file test lies above this layer.
+    struct stat st;
+    if (!lpFileName || (stat(lpFileName, &st) == 0 && S_ISDIR(st.st_mode)))
         return NULL;
     return fopen(lpFileName, "rb");
 }
