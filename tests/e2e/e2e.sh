@@ -408,6 +408,36 @@ t_kstcheck_windows() {
   check "dialogs of the resource compiler read" grep -qxF 'ok   rc-dialogs' <<<"$OUT"
 }
 
+# kstcheck_run DIR: the Windows package checker on DIR, named from the
+# cases' folder; its output and "EXIT n" in $OUT.
+kstcheck_run() {
+  OUT=$(cd "$E2E_ROOT/cases" && LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$BUILD/tools/kstcheck/kstcheck.exe" "$1" 2>&1
+    echo "EXIT $?")
+  OUT=${OUT//$'\r'/}
+}
+
+# It checks a package in a folder named in letters code page 1252 lacks.
+t_kstcheck_cyrillic() {
+  case_dir "Пакет BIOS"; full_setup
+  kstcheck_run "Пакет BIOS"
+  check "exit 0" exit_is 0
+  check "the image read" has $'ok\timage\t"FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)'
+}
+
+# A BackupFile that is the image's short name (the system's own alias of a
+# name longer than 8.3) names the image, which the launcher would delete.
+t_kstcheck_short_name() {
+  case_dir kstcheck_short; full_setup; mv "$CASE/FLASHABL.ROM" "$CASE/FLASHIMAGE.ROM"
+  local short
+  short=$(cd "$CASE" && wine cmd /c dir /x FLASHIMAGE.ROM 2>/dev/null | tr -d '\r' |
+    awk '$NF == "FLASHIMAGE.ROM" && $(NF - 1) ~ /~/ { print $(NF - 1) }')
+  printf '[Main]\r\nImageFile=FLASHIMAGE.ROM\r\nBackupFile=%s\r\n' "$short" >"$CASE/KESTROM.INI"
+  kstcheck_run kstcheck_short
+  check "the image has a short name" test -n "$short"
+  check "exit 1" exit_is 1
+  check "the backup is the image" has "$(printf 'error\tsettings\tline 3: BackupFile "%s" names the package'"'"'s image: the launcher deletes that file after every flash' "$short")"
+}
+
 # Code page 932: the launcher's own directory holds U+8868, whose second
 # byte is a backslash (0x5C), and the Title is double-byte text.
 t_dbcs_932() {
@@ -446,7 +476,8 @@ cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
   probe_failures image_failures settings_hostile checks_hostile backup_file other_flasher disabled_button
-  cyrillic_folder kstscan_windows kstscan_932 kstcheck_windows dbcs_932 planted_dll)
+  cyrillic_folder kstscan_windows kstscan_932 kstcheck_windows kstcheck_cyrillic kstcheck_short_name dbcs_932
+  planted_dll)
 
 e2e_setup
 trap e2e_teardown EXIT
