@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-all_targets=(fuzz_settings fuzz_cmdline fuzz_imagescan fuzz_answerfile fuzz_pefile)
+all_targets=(fuzz_settings fuzz_cmdline fuzz_imagescan fuzz_answerfile fuzz_pefile fuzz_kstcheck)
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
   echo "usage: $0 SECONDS [target...]   targets: ${all_targets[*]}" >&2
   exit 2
@@ -25,6 +25,7 @@ max_len() {
     fuzz_imagescan)  echo 8192 ;;  # filler in front reaches the read boundaries
     fuzz_answerfile) echo 1024 ;;
     fuzz_pefile)     echo 4096 ;;  # headers and a resource section of a few dialogs
+    fuzz_kstcheck)   echo 1024 ;;  # a settings file, a command line and a few names
   esac
 }
 dict() {
@@ -33,6 +34,7 @@ dict() {
     fuzz_cmdline) echo "$root/fuzz/cmdline.dict" ;;
     fuzz_imagescan) echo "$root/fuzz/image.dict" ;;
     fuzz_pefile) echo "$root/fuzz/pefile.dict" ;;
+    fuzz_kstcheck) echo "$root/fuzz/kstcheck.dict" ;;
   esac
 }
 for t in "${targets[@]}"; do
