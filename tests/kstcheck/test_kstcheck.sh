@@ -374,7 +374,6 @@ probe|Biosver.Exe|own:the package's probe
 image|.\flashabl.rom|own:the package's image
 image-dot|FLASHABL.ROM.|own:the package's image
 image-dots-blanks|FLASHABL.ROM. .|own:the package's image
-image-folder-dot|sub.\..\FLASHABL.ROM|own:the package's image
 flasher|sub/../WINKESTROM.EXE|own:the package's flasher
 launcher|KSTGATE.exe .|self
 launcher-dot|kstgate.EXE.|self
