@@ -11,7 +11,8 @@
 // An error is a fault the launcher stops on (its code and message are
 // named); a warning, something it reads or does otherwise than the
 // package's author may have meant. Exit code 0 without errors, 1 with any
-// (with --strict, warnings count as errors), 2 on a usage error.
+// (with --strict, warnings count as errors), 2 on a usage error or an
+// internal one.
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -55,7 +56,7 @@ static void PrintUsage(FILE* pOut)
           "The flasher command line is one argument, the launcher's whole command-line tail\n"
           "(default: " DEFAULT_FLASHER_COMMAND ").\n"
           "Output: one finding a line, LEVEL<TAB>AREA<TAB>TEXT. Exit code: 0 without\n"
-          "errors, 1 with errors, 2 on a usage error.\n",
+          "errors, 1 with errors, 2 on a usage error or an internal one.\n",
           pOut);
 }
 

@@ -79,8 +79,9 @@ BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin);
 // it stands.
 std::string LongPackageName(const std::string& strName);
 
-// Makes the directory strDir (an argument as EnterArguments gives it) the
-// current one: 0, or 1 when it is no directory, 2 when it cannot be entered.
+// Makes the directory strDir (an argument as main passes it on: on Windows
+// in UTF-8) the current one: 0, or 1 when it is no directory, 2 when it
+// cannot be entered.
 int EnterDirectory(const std::string& strDir);
 // An argument as the launcher and the findings see it: ANSI text of the
 // system's code page (on Windows, the arguments come as UTF-16 and are
