@@ -2,8 +2,10 @@
 // BIOS button with the dialog showing a busy caption and its controls locked,
 // give the dialog back, wait for the flasher's end and remove its leftovers.
 // The launcher acts here for the user at that dialog, so it does only what
-// that user could: it touches only windows of the process it started, and
-// presses the button only while the flasher lets it be pressed.
+// that user could: it touches only windows of the flasher it started (that
+// process, or one it started in turn, as behind a wrapper or a batch file),
+// and presses the button only once the flasher has set its dialog up and
+// while it lets the button be pressed.
 #include "flasher/flasher.h"
 
 #include <cstdlib>
@@ -16,10 +18,53 @@
 HWND g_hFlasherWnd = NULL;
 char g_szFlasherTitle[FLASHER_TITLE_SIZE];
 
+// What the launcher holds of the flasher it started: the process and its
+// first thread, the job that every process it starts joins (NULL when no job
+// could be had: then the started process alone counts), and the process
+// that owns the dialog when that is another one (a flasher behind a wrapper
+// or a batch file).
+struct FlasherRun {
+    PROCESS_INFORMATION processInfo;
+    HANDLE hJob;
+    HANDLE hDialogProcess;
+};
+
+// A job for the flasher and whatever it starts. It limits nothing: a
+// program in it may still start another outside it, and closing it ends
+// nothing. NULL when it cannot be made or the process cannot join it (an
+// older Windows, whose own job around the launcher allows no other).
+static HANDLE MakeFlasherJob(HANDLE hProcess)
+{
+    HANDLE hJob = CreateJobObjectA(NULL, NULL);
+    if (!hJob)
+        return NULL;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    memset(&limits, 0, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!SetInformationJobObject(hJob, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+        !AssignProcessToJobObject(hJob, hProcess)) {
+        CloseHandle(hJob);
+        return NULL;
+    }
+    return hJob;
+}
+
+static void CloseFlasherHandles(FlasherRun* lpRun)
+{
+    CloseHandle(lpRun->processInfo.hProcess);
+    CloseHandle(lpRun->processInfo.hThread);
+    if (lpRun->hJob)
+        CloseHandle(lpRun->hJob);
+    if (lpRun->hDialogProcess)
+        CloseHandle(lpRun->hDialogProcess);
+    memset(lpRun, 0, sizeof *lpRun);
+}
+
 // Starts the flasher with a private, writable copy of the whole command line
 // (CreateProcessA may write into it), sized to the line so that nothing is
-// cut off.
-static BOOL StartFlasher(LPCSTR lpCmdLine, PROCESS_INFORMATION* lpProcessInfo)
+// cut off. It starts suspended and runs only once it is in its job, so that
+// nothing it starts can miss the job.
+static BOOL StartFlasher(LPCSTR lpCmdLine, FlasherRun* lpRun)
 {
     if (!lpCmdLine)
         return FALSE;
@@ -33,18 +78,58 @@ static BOOL StartFlasher(LPCSTR lpCmdLine, PROCESS_INFORMATION* lpProcessInfo)
     memset(&startupInfo, 0, sizeof startupInfo);
     startupInfo.cb = sizeof startupInfo;
     BOOL bStarted = CreateProcessA(NULL, lpCommand, NULL, NULL, FALSE,
-                                   CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP, NULL,
-                                   NULL, &startupInfo, lpProcessInfo);
+                                   CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS | CREATE_NEW_PROCESS_GROUP |
+                                       CREATE_SUSPENDED,
+                                   NULL, NULL, &startupInfo, &lpRun->processInfo);
     free(lpCommand);
-    return bStarted;
+    if (!bStarted)
+        return FALSE;
+    lpRun->hJob = MakeFlasherJob(lpRun->processInfo.hProcess);
+    if (ResumeThread(lpRun->processInfo.hThread) == (DWORD)-1) {
+        // It never ran a single instruction of its own: ending it loses
+        // nothing, and leaves no suspended process behind.
+        TerminateProcess(lpRun->processInfo.hProcess, 1);
+        CloseFlasherHandles(lpRun);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Whether process dwProcessId is the started flasher or one that it started,
+// directly or further down (a member of its job). *phProcess receives a
+// handle to such another process, which the caller closes; NULL for the
+// started one or when none is wanted.
+static BOOL IsFlasherProcess(const FlasherRun* lpRun, DWORD dwProcessId, HANDLE* phProcess)
+{
+    if (phProcess)
+        *phProcess = NULL;
+    if (dwProcessId == lpRun->processInfo.dwProcessId)
+        return TRUE;
+    if (!lpRun->hJob || !dwProcessId)
+        return FALSE;
+    // The handle that answers the question is the one kept for the wait, so
+    // that both are of the same process even if ids are reused meanwhile.
+    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, dwProcessId);
+    if (!hProcess)
+        return FALSE;
+    BOOL bInJob = FALSE;
+    if (!IsProcessInJob(hProcess, lpRun->hJob, &bInJob) || !bInJob) {
+        CloseHandle(hProcess);
+        return FALSE;
+    }
+    if (phProcess)
+        *phProcess = hProcess;
+    else
+        CloseHandle(hProcess);
+    return TRUE;
 }
 
 // The first top-level window of class lpClass and caption lpCaption (both
-// letter case aside) that belongs to process dwProcessId, or NULL: windows
-// of that name made by any other program are passed over. One call is one
-// search, a walk over the matching windows in the system's order; the walk
-// is bounded in case windows come and go under it.
-static HWND FindProcessWindow(LPCSTR lpClass, LPCSTR lpCaption, DWORD dwProcessId)
+// letter case aside) made by the flasher, or NULL: windows of that name
+// made by any other program are passed over. One call is one search, a
+// walk over the matching windows in the system's order; the walk is bounded
+// in case windows come and go under it. *phProcess as for IsFlasherProcess.
+static HWND FindFlasherProcessWindow(const FlasherRun* lpRun, LPCSTR lpClass, LPCSTR lpCaption, HANDLE* phProcess)
 {
     HWND hWnd = NULL;
     for (int nSeen = 0; nSeen < FLASHER_WALK_LIMIT; nSeen++) {
@@ -52,7 +137,7 @@ static HWND FindProcessWindow(LPCSTR lpClass, LPCSTR lpCaption, DWORD dwProcessI
         if (!hWnd)
             return NULL;
         DWORD dwOwner = 0;
-        if (GetWindowThreadProcessId(hWnd, &dwOwner) && dwOwner == dwProcessId)
+        if (GetWindowThreadProcessId(hWnd, &dwOwner) && IsFlasherProcess(lpRun, dwOwner, phProcess))
             return hWnd;
     }
     return NULL;
@@ -60,12 +145,14 @@ static HWND FindProcessWindow(LPCSTR lpClass, LPCSTR lpCaption, DWORD dwProcessI
 
 // Searches for the flasher's dialog until it is found or the searches are
 // used up; every search is followed by a short pause, none precedes the
-// first. Leaves the result in g_hFlasherWnd.
-static void FindFlasherWindow(DWORD dwProcessId)
+// first. Leaves the result in g_hFlasherWnd, and the dialog's process in
+// lpRun->hDialogProcess when that is not the started one.
+static void FindFlasherWindow(FlasherRun* lpRun)
 {
     int nCount = 0;
     while (!g_hFlasherWnd) {
-        g_hFlasherWnd = FindProcessWindow(FLASHER_WINDOW_CLASS, LoaderSettings.Title, dwProcessId);
+        g_hFlasherWnd =
+            FindFlasherProcessWindow(lpRun, FLASHER_WINDOW_CLASS, LoaderSettings.Title, &lpRun->hDialogProcess);
         Sleep(FLASHER_SEARCH_PAUSE_MS);
         nCount++;
         if (nCount > FLASHER_SEARCH_LIMIT)
@@ -73,25 +160,35 @@ static void FindFlasherWindow(DWORD dwProcessId)
     }
 }
 
-// The Flash BIOS button: control 101 of the dialog, or else a top-level
-// button of that caption made by the flasher. *phControl receives control
-// 101, NULL when the fallback was taken.
-static BOOL FindFlashButton(DWORD dwProcessId, HWND* phControl)
+// A flasher may show its dialog and then go on setting it up before it
+// decides whether Flash BIOS may be pressed. A message sent to the dialog
+// returns only once its thread has handled everything before it, that
+// set-up included: only then is what the dialog shows worth reading.
+// FALSE when the flasher does not answer in time.
+static BOOL WaitUntilSetUp()
 {
-    *phControl = GetDlgItem(g_hFlasherWnd, IDC_FLASH_BIOS);
-    if (*phControl)
-        return TRUE;
-    return FindProcessWindow(FLASH_BUTTON_CLASS, FLASH_BUTTON_CAPTION, dwProcessId) != NULL;
+    DWORD_PTR dwResult = 0;
+    return SendMessageTimeoutA(g_hFlasherWnd, WM_NULL, 0, 0, SMTO_NORMAL, FLASHER_SETUP_TIMEOUT_MS, &dwResult) != 0;
 }
 
-// A user can press control 101 only while both it and its dialog are
+// The Flash BIOS button: control 101 of the dialog, or else a top-level
+// button of that caption made by the flasher. NULL when there is none.
+static HWND FindFlashButton(const FlasherRun* lpRun)
+{
+    HWND hControl = GetDlgItem(g_hFlasherWnd, IDC_FLASH_BIOS);
+    if (hControl)
+        return hControl;
+    return FindFlasherProcessWindow(lpRun, FLASH_BUTTON_CLASS, FLASH_BUTTON_CAPTION, NULL);
+}
+
+// A user can press the button only while both it and the dialog are
 // enabled (a flasher showing a box of its own has its dialog disabled).
 // Checks that at once and then after every pause, at most as many times as
 // the window is searched for: about five seconds.
-static BOOL WaitUntilPressable(HWND hControl)
+static BOOL WaitUntilPressable(HWND hButton)
 {
     for (int nCount = 1;; nCount++) {
-        if (IsWindowEnabled(hControl) && IsWindowEnabled(g_hFlasherWnd))
+        if (IsWindowEnabled(hButton) && IsWindowEnabled(g_hFlasherWnd))
             return TRUE;
         if (nCount > FLASHER_SEARCH_LIMIT)
             return FALSE;
@@ -99,21 +196,24 @@ static BOOL WaitUntilPressable(HWND hControl)
     }
 }
 
-static void CloseFlasherHandles(PROCESS_INFORMATION* lpProcessInfo)
+// Whether a process has ended, read from its handle (an exit code may be
+// any number, STILL_ACTIVE too). A handle that cannot be waited on counts
+// as ended, so that the wait cannot hang on it; no handle has nothing to
+// wait for.
+static BOOL HasEnded(HANDLE hProcess)
 {
-    CloseHandle(lpProcessInfo->hProcess);
-    CloseHandle(lpProcessInfo->hThread);
+    return !hProcess || WaitForSingleObject(hProcess, 0) != WAIT_TIMEOUT;
 }
 
-// Polls until the flasher has ended; a failed query ends the wait too.
-static void WaitForFlasher(HANDLE hProcess)
+// Polls until the started process and the dialog's own process have both
+// ended: a wrapper may end before the flasher it started, or wait for it.
+static void WaitForFlasher(const FlasherRun* lpRun)
 {
-    DWORD dwExitCode = 0;
     for (;;) {
-        if (!GetExitCodeProcess(hProcess, &dwExitCode))
-            break;
+        BOOL bEnded = HasEnded(lpRun->processInfo.hProcess);
+        bEnded = HasEnded(lpRun->hDialogProcess) && bEnded;
         Sleep(FLASHER_EXIT_POLL_MS);
-        if (dwExitCode != STILL_ACTIVE)
+        if (bEnded)
             break;
     }
 }
@@ -123,22 +223,22 @@ int RunFlasher(LPCSTR lpCmdLine)
     g_hFlasherWnd = NULL;
     memset(g_szFlasherTitle, 0, sizeof g_szFlasherTitle);
 
-    PROCESS_INFORMATION processInfo;
-    memset(&processInfo, 0, sizeof processInfo);
-    if (!StartFlasher(lpCmdLine, &processInfo))
+    FlasherRun run;
+    memset(&run, 0, sizeof run);
+    if (!StartFlasher(lpCmdLine, &run))
         return RC_FLASHER_START;
 
-    // From here on a failure leaves the flasher running as it is: only the
-    // launcher's handles to it are given up.
-    FindFlasherWindow(processInfo.dwProcessId);
+    // From here on a failure leaves the flasher, and all it started,
+    // running as they are: only the launcher's handles are given up.
+    FindFlasherWindow(&run);
     if (!g_hFlasherWnd) {
-        CloseFlasherHandles(&processInfo);
+        CloseFlasherHandles(&run);
         return RC_FLASHER_WINDOW;
     }
     ShowWindow(g_hFlasherWnd, SW_SHOW);
-    HWND hControl = NULL;
-    if (!FindFlashButton(processInfo.dwProcessId, &hControl) || (hControl && !WaitUntilPressable(hControl))) {
-        CloseFlasherHandles(&processInfo);
+    HWND hButton = NULL;
+    if (!WaitUntilSetUp() || !(hButton = FindFlashButton(&run)) || !WaitUntilPressable(hButton)) {
+        CloseFlasherHandles(&run);
         return RC_FLASH_BUTTON;
     }
 
@@ -149,8 +249,8 @@ int RunFlasher(LPCSTR lpCmdLine)
     SendMessageA(g_hFlasherWnd, WM_COMMAND, MAKEWPARAM(IDC_FLASH_BIOS, BN_CLICKED), 0);
     SetFlasherBusy(TRUE);
 
-    WaitForFlasher(processInfo.hProcess);
-    CloseFlasherHandles(&processInfo);
+    WaitForFlasher(&run);
+    CloseFlasherHandles(&run);
 
     // A backup file named outside the launcher's folder is not the
     // flasher's leftover to remove: it stays where it is.

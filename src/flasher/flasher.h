@@ -21,16 +21,21 @@
 // flasher's own among them.
 #define FLASHER_WALK_LIMIT 4096
 #define FLASHER_EXIT_POLL_MS 100
+// How long the flasher may take to finish setting up its dialog once found.
+#define FLASHER_SETUP_TIMEOUT_MS 5000
 
 #define FLASHER_TITLE_SIZE 520
 #define CLASS_NAME_SIZE 260
 
 // Starts the flasher with lpCmdLine as its whole command line, presses its
-// Flash BIOS button with its window taken over, waits for its end and
-// deletes its leftovers. Only windows of the started process count, and
-// control 101 is pressed only once it and its dialog are enabled. 0,
-// RC_FLASHER_START, RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, or one
-// that stayed disabled); on the last two the flasher is left running.
+// Flash BIOS button with its window taken over, waits for its end (and for
+// the end of the dialog's own process) and deletes its leftovers. Only
+// windows of the started process and of the processes it starts count; the
+// dialog is judged once the flasher has handled all that came before, and
+// the button is pressed only once it and its dialog are enabled. 0,
+// RC_FLASHER_START, RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, one
+// that stayed disabled, or a flasher that did not answer); on the last two
+// the flasher is left running.
 int RunFlasher(LPCSTR lpCmdLine);
 
 // Keeps the flasher window's caption in g_szFlasherTitle.

@@ -34,6 +34,12 @@ typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
+typedef BOOL* PBOOL;
+typedef uintptr_t SIZE_T;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef int64_t LARGE_INTEGER;
+typedef uint64_t ULONGLONG;
 typedef intptr_t(WINAPI* FARPROC)();
 
 #define TRUE 1
@@ -55,8 +61,10 @@ typedef intptr_t(WINAPI* FARPROC)();
 #define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_TIMEOUT 1460
 #define STILL_ACTIVE 259
 
+#define CREATE_SUSPENDED 0x00000004u
 #define CREATE_NEW_CONSOLE 0x00000010u
 #define NORMAL_PRIORITY_CLASS 0x00000020u
 #define CREATE_NEW_PROCESS_GROUP 0x00000200u
@@ -64,13 +72,24 @@ typedef intptr_t(WINAPI* FARPROC)();
 
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800u
 
+#define SYNCHRONIZE 0x00100000u
+#define PROCESS_QUERY_INFORMATION 0x0400u
+#define WAIT_OBJECT_0 0x00000000u
+#define WAIT_TIMEOUT 0x00000102u
+#define WAIT_FAILED 0xFFFFFFFFu
+#define JOB_OBJECT_LIMIT_BREAKAWAY_OK 0x00000800u
+#define JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE 0x00002000u
+
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 
 #define SW_HIDE 0
 #define SW_SHOW 5
+#define WM_NULL 0x0000u
 #define WM_COMMAND 0x0111u
+#define SMTO_NORMAL 0x0000u
+#define SMTO_ABORTIFHUNG 0x0002u
 #define BN_CLICKED 0
 
 #define MAX_LEADBYTES 12
@@ -132,6 +151,41 @@ typedef struct _cpinfo {
 
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
+typedef enum _JOBOBJECTINFOCLASS {
+    JobObjectBasicLimitInformation = 2,
+    JobObjectExtendedLimitInformation = 9,
+} JOBOBJECTINFOCLASS;
+
+typedef struct _JOBOBJECT_BASIC_LIMIT_INFORMATION {
+    LARGE_INTEGER PerProcessUserTimeLimit;
+    LARGE_INTEGER PerJobUserTimeLimit;
+    DWORD LimitFlags;
+    SIZE_T MinimumWorkingSetSize;
+    SIZE_T MaximumWorkingSetSize;
+    DWORD ActiveProcessLimit;
+    ULONG_PTR Affinity;
+    DWORD PriorityClass;
+    DWORD SchedulingClass;
+} JOBOBJECT_BASIC_LIMIT_INFORMATION;
+
+typedef struct _IO_COUNTERS {
+    ULONGLONG ReadOperationCount;
+    ULONGLONG WriteOperationCount;
+    ULONGLONG OtherOperationCount;
+    ULONGLONG ReadTransferCount;
+    ULONGLONG WriteTransferCount;
+    ULONGLONG OtherTransferCount;
+} IO_COUNTERS;
+
+typedef struct _JOBOBJECT_EXTENDED_LIMIT_INFORMATION {
+    JOBOBJECT_BASIC_LIMIT_INFORMATION BasicLimitInformation;
+    IO_COUNTERS IoInfo;
+    SIZE_T ProcessMemoryLimit;
+    SIZE_T JobMemoryLimit;
+    SIZE_T PeakProcessMemoryUsed;
+    SIZE_T PeakJobMemoryUsed;
+} JOBOBJECT_EXTENDED_LIMIT_INFORMATION;
+
 // KERNEL32
 HMODULE GetModuleHandleA(LPCSTR lpModuleName);
 FARPROC GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
@@ -151,6 +205,15 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
                     LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                     LPPROCESS_INFORMATION lpProcessInformation);
 BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+DWORD ResumeThread(HANDLE hThread);
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode);
+HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES lpJobAttributes, LPCSTR lpName);
+BOOL SetInformationJobObject(HANDLE hJob, JOBOBJECTINFOCLASS JobObjectInformationClass,
+                             LPVOID lpJobObjectInformation, DWORD cbJobObjectInformationLength);
+BOOL AssignProcessToJobObject(HANDLE hJob, HANDLE hProcess);
+BOOL IsProcessInJob(HANDLE ProcessHandle, HANDLE JobHandle, PBOOL Result);
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount();
 BOOL CloseHandle(HANDLE hObject);
@@ -170,5 +233,7 @@ BOOL EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam);
 int GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
 BOOL EnableWindow(HWND hWnd, BOOL bEnable);
 LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
+LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                            DWORD_PTR* lpdwResult);
 
 #endif

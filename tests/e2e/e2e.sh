@@ -28,6 +28,9 @@ check() {  # check DESCRIPTION COMMAND...
 has() { grep -qxF -- "$1" <<<"$OUT"; }
 nobox() { ! grep -q '^BOX' <<<"$OUT"; }
 exit_is() { has "EXIT $1"; }
+# Waits until every program of the prefix has ended (a flasher may outlive
+# the launcher).
+settle() { timeout 60 wineserver -w 2>/dev/null; }
 
 t_help_empty() {
   case_dir help_empty; drive "-" ""
@@ -364,6 +367,50 @@ t_disabled_button() {
   check "dialog late: pressed once enabled" pressed_after "SELF ENABLE DIALOG"
 }
 
+# A flasher that shows its dialog and goes on setting it up: the dialog is
+# judged once that is done, so a button that the set-up disables at its end
+# is never pressed.
+t_slow_setup() {
+  case_dir setup_disables; full_setup
+  drive "YES" "WINKESTROM.EXE -setupms 1500 -setupdisable -life 9000"
+  check "disabled by the set-up: text" has 'BOX Not Found|Could not find the "Flash BIOS" button.\nMake sure the WinKestrom is the correct version.|OK'
+  check "disabled by the set-up: exit -5" exit_is -5
+  check "disabled by the set-up: the dialog untouched, no command" untouched "$CASE"
+
+  case_dir setup_enabled; full_setup
+  drive "YES" "WINKESTROM.EXE -setupms 1500 $LIFE"
+  check "set-up ends enabled: exit 0" exit_is 0
+  check "set-up ends enabled: busy caption during the command" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
+}
+
+# Packages that start the flasher through something in front of it: a
+# dispatcher that waits for it or ends at once, or a batch file that the
+# command interpreter runs. The dialog belongs to a process that the started
+# one started; the launcher takes it over, and waits for that process too
+# before it deletes the leftovers (which this flasher writes again as it
+# ends, with an exit code that reads as "still active").
+t_wrapper() {
+  local mode
+  for mode in wait nowait; do
+    case_dir "wrapper_$mode"; full_setup
+    cp "$BUILD/tests/programs/wrapper/KSTWRAP.exe" "$CASE/KSTWRAP.EXE"
+    drive "YES" "KSTWRAP.EXE -$mode WINKESTROM.EXE -gidatexit -exit 259 $LIFE"
+    check "$mode: exit 0" exit_is 0
+    check "$mode: taken over" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
+    settle
+    check "$mode: leftovers deleted after the flasher's end" gone BIOS.BAK WINKESTROM.GID
+  done
+
+  case_dir batch_file; full_setup
+  printf '@echo off\r\nWINKESTROM.EXE -gidatexit %%*\r\n' >"$CASE/FLASH.CMD"
+  drive "YES" "FLASH.CMD $LIFE"
+  check "batch file: exit 0" exit_is 0
+  check "batch file: the flasher got its arguments" grep -qxF "CMDLINE WINKESTROM.EXE -gidatexit $LIFE" "$CASE/FLASHER.LOG"
+  check "batch file: taken over" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
+  settle
+  check "batch file: leftovers deleted after the flasher's end" gone BIOS.BAK WINKESTROM.GID
+}
+
 # A package in a folder named in letters code page 1252 lacks, started from
 # a parent whose current directory is elsewhere, runs in its own folder.
 t_cyrillic_folder() {
@@ -476,8 +523,8 @@ cases=("$@")
 [ ${#cases[@]} -eq 0 ] && cases=(help_empty help_blank missing_ini full_success second_instance decline
   settings_override settings_case_section wrong_caption late_hidden_window no_button missing_flasher
   probe_failures image_failures settings_hostile checks_hostile backup_file other_flasher disabled_button
-  cyrillic_folder kstscan_windows kstscan_932 kstcheck_windows kstcheck_cyrillic kstcheck_short_name dbcs_932
-  planted_dll)
+  slow_setup wrapper cyrillic_folder kstscan_windows kstscan_932 kstcheck_windows kstcheck_cyrillic
+  kstcheck_short_name dbcs_932 planted_dll)
 
 e2e_setup
 trap e2e_teardown EXIT
@@ -492,7 +539,7 @@ for name in "${cases[@]}"; do
     failed=$((failed + 1)); echo "FAIL $name"; sed 's/^/    | /' <<<"$OUT"
   fi
   # A case that failed may leave a flasher running: do not wait for it forever.
-  timeout 60 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true
+  settle || wineserver -k 2>/dev/null || true
 done
 echo "e2e: $passed passed, $failed failed"
 [ $failed = 0 ]

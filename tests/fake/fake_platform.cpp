@@ -23,6 +23,7 @@ struct Window {
     BOOL bVisible;
     int nAppearAtSearch;
     DWORD dwProcessId;  // FAKE_LATEST_PROCESS: the one started last
+    DWORD dwBusyUntil;
 };
 
 struct EnableChange {
@@ -39,6 +40,23 @@ struct Process {
     DWORD dwEndCode;
     bool bProcessOpen;
     bool bThreadOpen;
+    DWORD dwId;
+    DWORD dwParentId;     // processes not started by the launcher
+    DWORD dwEndAtMs;      // processes not started by the launcher
+    bool bBreakaway;
+    uintptr_t nJob;       // the job it was put in, 0 for none
+};
+
+struct Job {
+    DWORD dwLimitFlags;
+    bool bOpen;
+};
+
+// A handle from OpenProcess.
+struct Opened {
+    DWORD dwProcessId;
+    DWORD dwAccess;
+    bool bOpen;
 };
 
 struct Power {
@@ -68,6 +86,11 @@ struct State {
     std::deque<FakeProcess> queued;
     std::vector<FakeProcessCall> calls;
     std::vector<Process> processes;
+    std::vector<Process> others;
+    std::vector<Job> jobs;
+    std::vector<Opened> opened;
+    int nJobFailure = FAKE_JOB_WORKS;
+    DWORD dwJobLimitFlags = 0;
     std::vector<Window> windows;
     std::vector<EnableChange> enableChanges;
     int nFindCount = 0;
@@ -221,6 +244,96 @@ Process* FindProcess(HANDLE hProcess, bool* pbThread)
     if (pbThread)
         *pbThread = ((nValue - 0x1000) % 2) != 0;
     return &g_state.processes[nIndex];
+}
+
+// Handles: started processes 0x1000 + 2 * index (and their threads one
+// more), OpenProcess 0x20000 + index, jobs 0x30000 + index.
+Process* ProcessById(DWORD dwProcessId)
+{
+    for (Process& process : g_state.processes)
+        if (process.dwId == dwProcessId)
+            return &process;
+    for (Process& process : g_state.others)
+        if (process.dwId == dwProcessId)
+            return &process;
+    return NULL;
+}
+
+Opened* FindOpened(HANDLE hProcess)
+{
+    uintptr_t nValue = (uintptr_t)hProcess;
+    if (nValue < 0x20000 || nValue - 0x20000 >= g_state.opened.size())
+        return NULL;
+    Opened* pOpened = &g_state.opened[nValue - 0x20000];
+    return pOpened->bOpen ? pOpened : NULL;
+}
+
+Job* FindJob(HANDLE hJob)
+{
+    uintptr_t nValue = (uintptr_t)hJob;
+    if (nValue < 0x30000 || nValue - 0x30000 >= g_state.jobs.size())
+        return NULL;
+    Job* pJob = &g_state.jobs[nValue - 0x30000];
+    return pJob->bOpen ? pJob : NULL;
+}
+
+// The process behind a process handle of either kind, with the rights the
+// handle has; NULL for any other handle.
+Process* ProcessOfHandle(HANDLE hProcess, DWORD* pdwAccess)
+{
+    bool bThread = false;
+    Process* pProcess = FindProcess(hProcess, &bThread);
+    if (pProcess && !bThread && pProcess->bProcessOpen) {
+        *pdwAccess = 0xFFFFFFFFu;
+        return pProcess;
+    }
+    Opened* pOpened = FindOpened(hProcess);
+    if (!pOpened)
+        return NULL;
+    *pdwAccess = pOpened->dwAccess;
+    return ProcessById(pOpened->dwProcessId);
+}
+
+bool HasEnded(Process& process)
+{
+    if (process.bEnded)
+        return true;
+    if (process.dwId >= 300)
+        process.bEnded = process.dwEndAtMs != FAKE_FOREVER && g_state.dwClock >= process.dwEndAtMs;
+    else
+        process.bEnded =
+            process.desc.dwRunMs != FAKE_FOREVER && g_state.dwClock - process.dwStartTime >= process.desc.dwRunMs;
+    return process.bEnded;
+}
+
+// A process is in a job when it was put there, or when its parent was and
+// it did not break away.
+bool IsInJob(const Process* pProcess, uintptr_t nJob)
+{
+    for (int nDepth = 0; pProcess && nDepth < 64; nDepth++) {
+        if (pProcess->nJob)
+            return pProcess->nJob == nJob;
+        if (pProcess->bBreakaway || !pProcess->dwParentId)
+            return false;
+        pProcess = ProcessById(pProcess->dwParentId);
+    }
+    return false;
+}
+
+Window* TopLevel(HWND hWnd)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    while (pWindow && pWindow->hParent)
+        pWindow = FindWindowRecord(pWindow->hParent);
+    return pWindow;
+}
+
+// A message sent to a window waits until its thread is done with its set-up.
+void WaitForWindowThread(HWND hWnd)
+{
+    Window* pWindow = TopLevel(hWnd);
+    if (pWindow && pWindow->dwBusyUntil != FAKE_FOREVER && pWindow->dwBusyUntil > g_state.dwClock)
+        g_state.dwClock = pWindow->dwBusyUntil;
 }
 
 bool EqualNoCase(const std::string& a, const char* b)
@@ -414,7 +527,51 @@ int FakeOpenHandles()
     int nOpen = 0;
     for (const Process& process : g_state.processes)
         nOpen += (process.bProcessOpen ? 1 : 0) + (process.bThreadOpen ? 1 : 0);
+    for (const Job& job : g_state.jobs)
+        nOpen += job.bOpen ? 1 : 0;
+    for (const Opened& opened : g_state.opened)
+        nOpen += opened.bOpen ? 1 : 0;
     return nOpen;
+}
+
+DWORD FakeAddProcess(DWORD dwParentId, DWORD dwEndAtMs, BOOL bBreakaway)
+{
+    Process process;
+    process.dwStartTime = 0;
+    process.bEnded = false;
+    process.dwEndCode = 0;
+    process.bProcessOpen = false;
+    process.bThreadOpen = false;
+    process.dwId = (DWORD)(300 + g_state.others.size());
+    process.dwParentId = dwParentId;
+    process.dwEndAtMs = dwEndAtMs;
+    process.bBreakaway = bBreakaway != FALSE;
+    process.nJob = 0;
+    g_state.others.push_back(process);
+    return process.dwId;
+}
+
+BOOL FakeProcessEnded(DWORD dwProcessId)
+{
+    Process* pProcess = ProcessById(dwProcessId);
+    return pProcess && HasEnded(*pProcess);
+}
+
+void FakeSetJobFailure(int nStep)
+{
+    g_state.nJobFailure = nStep;
+}
+
+DWORD FakeJobLimitFlags()
+{
+    return g_state.dwJobLimitFlags;
+}
+
+void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs)
+{
+    Window* pWindow = TopLevel(hWnd);
+    if (pWindow)
+        pWindow->dwBusyUntil = dwUntilMs;
 }
 
 HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int nId,
@@ -429,6 +586,7 @@ HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int
     window.bVisible = bVisible;
     window.nAppearAtSearch = nAppearAtSearch;
     window.dwProcessId = dwProcessId;
+    window.dwBusyUntil = 0;
     g_state.windows.push_back(window);
     return (HWND)(uintptr_t)g_state.windows.size();
 }
@@ -723,6 +881,11 @@ BOOL CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     process.dwEndCode = process.desc.dwExitCode;
     process.bProcessOpen = true;
     process.bThreadOpen = true;
+    process.dwId = (DWORD)(100 + g_state.processes.size());
+    process.dwParentId = 0;
+    process.dwEndAtMs = FAKE_FOREVER;
+    process.bBreakaway = false;
+    process.nJob = 0;
     g_state.processes.push_back(process);
     size_t nIndex = g_state.processes.size() - 1;
     lpProcessInformation->hProcess = (HANDLE)(uintptr_t)(0x1000 + 2 * nIndex);
@@ -749,10 +912,129 @@ BOOL GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
         g_state.dwLastError = 6;
         return FALSE;
     }
-    if (!pProcess->bEnded && pProcess->desc.dwRunMs != FAKE_FOREVER &&
-        g_state.dwClock - pProcess->dwStartTime >= pProcess->desc.dwRunMs)
-        pProcess->bEnded = true;
-    *lpExitCode = pProcess->bEnded ? pProcess->dwEndCode : (DWORD)STILL_ACTIVE;
+    *lpExitCode = HasEnded(*pProcess) ? pProcess->dwEndCode : (DWORD)STILL_ACTIVE;
+    return TRUE;
+}
+
+DWORD ResumeThread(HANDLE hThread)
+{
+    NoteCall("ResumeThread");
+    Log("ResumeThread " + HandleText(hThread));
+    bool bThread = false;
+    Process* pProcess = FindProcess(hThread, &bThread);
+    if (!pProcess || !bThread || !pProcess->bThreadOpen || pProcess->desc.bResumeFails)
+        return (DWORD)-1;
+    return 1;
+}
+
+BOOL TerminateProcess(HANDLE hProcess, UINT uExitCode)
+{
+    NoteCall("TerminateProcess");
+    Log("TerminateProcess " + HandleText(hProcess) + " " + std::to_string(uExitCode));
+    DWORD dwAccess = 0;
+    Process* pProcess = ProcessOfHandle(hProcess, &dwAccess);
+    if (!pProcess || HasEnded(*pProcess))
+        return FALSE;
+    pProcess->bEnded = true;
+    pProcess->dwEndCode = uExitCode;
+    return TRUE;
+}
+
+HANDLE OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId)
+{
+    NoteCall("OpenProcess");
+    Log("OpenProcess " + std::to_string(dwDesiredAccess) + " " + std::to_string(bInheritHandle) + " " +
+        std::to_string(dwProcessId));
+    if (!ProcessById(dwProcessId)) {
+        g_state.dwLastError = 87;
+        return NULL;
+    }
+    g_state.opened.push_back(Opened{dwProcessId, dwDesiredAccess, true});
+    HANDLE hProcess = (HANDLE)(uintptr_t)(0x20000 + g_state.opened.size() - 1);
+    g_openResources[HandleKey(hProcess)] =
+        "process handle " + HandleText(hProcess) + " of process " + std::to_string(dwProcessId);
+    return hProcess;
+}
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    NoteCall("WaitForSingleObject");
+    Log("WaitForSingleObject " + HandleText(hHandle) + " " + std::to_string(dwMilliseconds));
+    DWORD dwAccess = 0;
+    Process* pProcess = ProcessOfHandle(hHandle, &dwAccess);
+    if (!pProcess || !(dwAccess & SYNCHRONIZE) || pProcess->desc.bQueryFails) {
+        g_state.dwLastError = pProcess ? 5 : 6;
+        return WAIT_FAILED;
+    }
+    if (HasEnded(*pProcess))
+        return WAIT_OBJECT_0;
+    if (dwMilliseconds) {
+        g_state.dwClock += dwMilliseconds;
+        if (HasEnded(*pProcess))
+            return WAIT_OBJECT_0;
+    }
+    return WAIT_TIMEOUT;
+}
+
+HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES lpJobAttributes, LPCSTR lpName)
+{
+    NoteCall("CreateJobObjectA");
+    Log(std::string("CreateJobObjectA ") + (lpJobAttributes ? "attributes" : "(null)") + " " +
+        (lpName ? lpName : "(null)"));
+    if (g_state.nJobFailure == FAKE_JOB_CREATE_FAILS) {
+        g_state.dwLastError = 5;
+        return NULL;
+    }
+    g_state.jobs.push_back(Job{0, true});
+    HANDLE hJob = (HANDLE)(uintptr_t)(0x30000 + g_state.jobs.size() - 1);
+    g_openResources[HandleKey(hJob)] = "job handle " + HandleText(hJob);
+    return hJob;
+}
+
+BOOL SetInformationJobObject(HANDLE hJob, JOBOBJECTINFOCLASS JobObjectInformationClass,
+                             LPVOID lpJobObjectInformation, DWORD cbJobObjectInformationLength)
+{
+    NoteCall("SetInformationJobObject");
+    Log("SetInformationJobObject " + HandleText(hJob) + " " + std::to_string((int)JobObjectInformationClass));
+    Job* pJob = FindJob(hJob);
+    if (!pJob || !lpJobObjectInformation || g_state.nJobFailure == FAKE_JOB_LIMITS_FAIL)
+        return FALSE;
+    DWORD dwFlags;
+    if (JobObjectInformationClass == JobObjectExtendedLimitInformation &&
+        cbJobObjectInformationLength == sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
+        dwFlags = ((JOBOBJECT_EXTENDED_LIMIT_INFORMATION*)lpJobObjectInformation)->BasicLimitInformation.LimitFlags;
+    else if (JobObjectInformationClass == JobObjectBasicLimitInformation &&
+             cbJobObjectInformationLength == sizeof(JOBOBJECT_BASIC_LIMIT_INFORMATION))
+        dwFlags = ((JOBOBJECT_BASIC_LIMIT_INFORMATION*)lpJobObjectInformation)->LimitFlags;
+    else
+        return FALSE;
+    pJob->dwLimitFlags = dwFlags;
+    g_state.dwJobLimitFlags = dwFlags;
+    return TRUE;
+}
+
+BOOL AssignProcessToJobObject(HANDLE hJob, HANDLE hProcess)
+{
+    NoteCall("AssignProcessToJobObject");
+    Log("AssignProcessToJobObject " + HandleText(hJob) + " " + HandleText(hProcess));
+    DWORD dwAccess = 0;
+    Process* pProcess = ProcessOfHandle(hProcess, &dwAccess);
+    if (!FindJob(hJob) || !pProcess || g_state.nJobFailure == FAKE_JOB_ASSIGN_FAILS)
+        return FALSE;
+    pProcess->nJob = (uintptr_t)hJob;
+    return TRUE;
+}
+
+BOOL IsProcessInJob(HANDLE ProcessHandle, HANDLE JobHandle, PBOOL Result)
+{
+    NoteCall("IsProcessInJob");
+    Log("IsProcessInJob " + HandleText(ProcessHandle) + " " + HandleText(JobHandle));
+    DWORD dwAccess = 0;
+    Process* pProcess = ProcessOfHandle(ProcessHandle, &dwAccess);
+    // As on Wine: only a handle with the full query right is answered.
+    if (!pProcess || !(dwAccess & PROCESS_QUERY_INFORMATION) || !Result || (JobHandle && !FindJob(JobHandle)))
+        return FALSE;
+    *Result = IsInJob(pProcess, (uintptr_t)JobHandle) ? TRUE : FALSE;
     return TRUE;
 }
 
@@ -762,6 +1044,12 @@ void Sleep(DWORD dwMilliseconds)
     Log("Sleep " + std::to_string(dwMilliseconds));
     g_state.dwClock += dwMilliseconds;
     g_state.dwSlept += dwMilliseconds;
+    // A product that waits for ever would hang the test run instead of
+    // failing it.
+    if (g_state.dwSlept > FAKE_DAY_MS) {
+        fprintf(stderr, "fake platform: the product has slept a whole day: it waits for ever\n");
+        abort();
+    }
 }
 
 DWORD GetTickCount()
@@ -774,6 +1062,23 @@ BOOL CloseHandle(HANDLE hObject)
 {
     NoteCall("CloseHandle");
     Log("CloseHandle " + HandleText(hObject));
+    if (Opened* pOpened = FindOpened(hObject)) {
+        pOpened->bOpen = false;
+        g_openResources.erase(HandleKey(hObject));
+        return TRUE;
+    }
+    if (Job* pJob = FindJob(hObject)) {
+        pJob->bOpen = false;
+        g_openResources.erase(HandleKey(hObject));
+        // Such a job ends what is in it with its last handle.
+        if (pJob->dwLimitFlags & JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE) {
+            for (std::vector<Process>* pList : {&g_state.processes, &g_state.others})
+                for (Process& process : *pList)
+                    if (IsInJob(&process, (uintptr_t)hObject))
+                        process.bEnded = true;
+        }
+        return TRUE;
+    }
     bool bThread = false;
     Process* pProcess = FindProcess(hObject, &bThread);
     if (!pProcess)
@@ -973,8 +1278,35 @@ LRESULT SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
     NoteCall("SendMessageA");
     Log("SendMessageA " + HandleText(hWnd) + " " + std::to_string(Msg) + " " +
         std::to_string((unsigned long long)wParam) + " " + std::to_string((long long)lParam));
+    WaitForWindowThread(hWnd);
     ApplyEnableChanges();
     if (g_state.fnSend)
         return g_state.fnSend(hWnd, Msg, wParam, lParam);
     return 0;
+}
+
+LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, UINT fuFlags, UINT uTimeout,
+                            DWORD_PTR* lpdwResult)
+{
+    NoteCall("SendMessageTimeoutA");
+    Log("SendMessageTimeoutA " + HandleText(hWnd) + " " + std::to_string(Msg) + " " +
+        std::to_string((unsigned long long)wParam) + " " + std::to_string((long long)lParam) + " " +
+        std::to_string(fuFlags) + " " + std::to_string(uTimeout));
+    Window* pWindow = TopLevel(hWnd);
+    if (!pWindow || !WindowExists(hWnd)) {
+        g_state.dwLastError = 1400;
+        return 0;
+    }
+    if (pWindow->dwBusyUntil > g_state.dwClock &&
+        (pWindow->dwBusyUntil == FAKE_FOREVER || pWindow->dwBusyUntil - g_state.dwClock > uTimeout)) {
+        g_state.dwClock += uTimeout;
+        ApplyEnableChanges();
+        g_state.dwLastError = ERROR_TIMEOUT;
+        return 0;
+    }
+    WaitForWindowThread(hWnd);
+    ApplyEnableChanges();
+    if (lpdwResult)
+        *lpdwResult = 0;
+    return 1;
 }

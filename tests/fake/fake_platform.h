@@ -79,11 +79,14 @@ DWORD FakeSleptTotal();
 // Processes. Each CreateProcessA takes the next queued description; with
 // none left the start fails (ERROR_FILE_NOT_FOUND).
 const DWORD FAKE_FOREVER = 0xFFFFFFFFu;
+// Sleeping longer than this in all aborts the test: the product waits for ever.
+const DWORD FAKE_DAY_MS = 24u * 60u * 60u * 1000u;
 struct FakeProcess {
     BOOL bStarts = TRUE;
     DWORD dwRunMs = 0;             // reads STILL_ACTIVE until this much fake time has passed
     DWORD dwExitCode = 0;
-    BOOL bQueryFails = FALSE;      // GetExitCodeProcess fails
+    BOOL bQueryFails = FALSE;      // GetExitCodeProcess and waits on it fail
+    BOOL bResumeFails = FALSE;     // ResumeThread fails (it stays suspended)
     std::function<void()> fnOnStart;  // runs inside a successful start
 };
 void FakeQueueProcess(const FakeProcess& process);
@@ -102,7 +105,20 @@ struct FakeProcessCall {
 };
 const std::vector<FakeProcessCall>& FakeProcessCalls();
 void FakeEndProcess(int nIndex, DWORD dwExitCode);  // nIndex: order of start, from 0
-int FakeOpenHandles();  // process and thread handles not yet closed
+// Process, thread and job handles not yet closed, and those of OpenProcess.
+int FakeOpenHandles();
+// Started processes have the ids 100, 101, ... in the order of their start.
+// FakeAddProcess makes another one, not started by the launcher: one that
+// the process dwParentId started (a flasher behind a wrapper; out of its
+// parent's job when bBreakaway), or an unrelated one (dwParentId 0). It
+// runs until fake time dwEndAtMs. Returns its id (300, 301, ...).
+DWORD FakeAddProcess(DWORD dwParentId, DWORD dwEndAtMs = FAKE_FOREVER, BOOL bBreakaway = FALSE);
+BOOL FakeProcessEnded(DWORD dwProcessId);
+// Job objects: which step fails from now on, and the limits the last job
+// was given (0 when none was set).
+enum { FAKE_JOB_WORKS, FAKE_JOB_CREATE_FAILS, FAKE_JOB_LIMITS_FAIL, FAKE_JOB_ASSIGN_FAILS };
+void FakeSetJobFailure(int nStep);
+DWORD FakeJobLimitFlags();
 
 // What the product opened and has not closed: files (OpenSharedRead and
 // CloseSharedRead) and process and thread handles, one description each
@@ -129,6 +145,11 @@ std::string FakeWindowText(HWND hWnd);
 BOOL FakeWindowEnabled(HWND hWnd);
 BOOL FakeWindowVisible(HWND hWnd);
 int FakeFindCount();  // searches made
+// The window's thread handles no message before fake time dwUntilMs (it is
+// still setting the window up): a message sent before then waits, and one
+// sent with a time-out shorter than that gives up. FAKE_FOREVER: it never
+// answers.
+void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs);
 // Called for every SendMessageA; its result is SendMessageA's result.
 void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler);
 

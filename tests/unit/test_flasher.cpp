@@ -39,10 +39,12 @@ protected:
     }
 
     // The flasher's dialog with its Flash BIOS button (unless bButton is
-    // FALSE) and one edit box.
-    HWND AddDialog(const char* lpCaption = "Vesmar WinKestrom", int nAppearAtSearch = 1, BOOL bButton = TRUE)
+    // FALSE) and one edit box; made by the process started last, or by
+    // dwProcessId.
+    HWND AddDialog(const char* lpCaption = "Vesmar WinKestrom", int nAppearAtSearch = 1, BOOL bButton = TRUE,
+                   DWORD dwProcessId = FAKE_LATEST_PROCESS)
     {
-        HWND hDialog = FakeAddWindow("#32770", lpCaption, NULL, 0, TRUE, FALSE, nAppearAtSearch);
+        HWND hDialog = FakeAddWindow("#32770", lpCaption, NULL, 0, TRUE, FALSE, nAppearAtSearch, dwProcessId);
         m_hButton = FakeAddWindow("Button", "Flash BIOS", hDialog, bButton ? IDC_FLASH_BIOS : 102);
         m_hEdit = FakeAddWindow("Edit", "FLASHABL.ROM", hDialog, 1000);
         return hDialog;
@@ -96,10 +98,15 @@ TEST_F(FlasherTest, WholeRunInOrder)
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
     const std::vector<std::string> expected = {
         "CreateProcessA (null)|WINKESTROM.EXE /auto",
+        "CreateJobObjectA (null) (null)",
+        "SetInformationJobObject 0x30000 9",
+        "AssignProcessToJobObject 0x30000 0x1000",
+        "ResumeThread 0x1001",
         "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1",
         "GetWindowThreadProcessId 0x1 -> 100",
         "Sleep 10",
         "ShowWindow 0x1 5",
+        "SendMessageTimeoutA 0x1 0 0 0 0 5000",
         "GetDlgItem 0x1 101 -> 0x2",
         "IsWindowEnabled 0x2 -> 1",
         "IsWindowEnabled 0x1 -> 1",
@@ -114,14 +121,15 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "EnableWindow 0x2 1",
         "EnableWindow 0x3 1",
         // Started at 0, found at 10: still running at 10 and 110, ended at 210.
-        "GetExitCodeProcess 0x1000",
+        "WaitForSingleObject 0x1000 0",
         "Sleep 100",
-        "GetExitCodeProcess 0x1000",
+        "WaitForSingleObject 0x1000 0",
         "Sleep 100",
-        "GetExitCodeProcess 0x1000",
+        "WaitForSingleObject 0x1000 0",
         "Sleep 100",
         "CloseHandle 0x1000",
         "CloseHandle 0x1001",
+        "CloseHandle 0x30000",
         "DeleteFileA BIOS.BAK",
         "DeleteFileA WINKESTROM.GID",
     };
@@ -150,7 +158,8 @@ TEST_F(FlasherTest, StartsTheTailAsTheWholeCommandLine)
         EXPECT_EQ(call.strCommandLine, strTail);
         EXPECT_TRUE(call.bSecurityNull);
         EXPECT_EQ(call.bInheritHandles, FALSE);
-        EXPECT_EQ(call.dwCreationFlags, 0x230u);
+        // Suspended until it is in its job.
+        EXPECT_EQ(call.dwCreationFlags, 0x230u | CREATE_SUSPENDED);
         EXPECT_TRUE(call.bEnvironmentNull);
         EXPECT_TRUE(call.bDirectoryNull);
         EXPECT_EQ(call.dwStartupSize, (DWORD)sizeof(STARTUPINFOA));
@@ -176,6 +185,17 @@ TEST_F(FlasherTest, FailedStartDoesNothingElse)
     // A missing command line is no start either.
     EXPECT_EQ(RunFlasher(NULL), RC_FLASHER_START);
     EXPECT_EQ((int)FakeLog().size(), 2);
+
+    // One that cannot be let run after its suspended start is ended before
+    // it ran anything: not started, and nothing left behind.
+    FakeProcess frozen;
+    frozen.dwRunMs = FAKE_FOREVER;
+    frozen.bResumeFails = TRUE;
+    FakeQueueProcess(frozen);
+    EXPECT_EQ(RunFlasher(kTail), RC_FLASHER_START);
+    EXPECT_TRUE(FakeProcessEnded(100));
+    EXPECT_EQ(FakeOpenHandles(), 0);
+    EXPECT_EQ(FakeFindCount(), 0);
 }
 
 TEST_F(FlasherTest, SearchCountAndPauses)
@@ -199,12 +219,13 @@ TEST_F(FlasherTest, SearchCountAndPauses)
     EXPECT_EQ(CountExact("Sleep 10"), 501);
     EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
     // Searches and pauses alternate, starting with a search.
-    for (int i = 0; i < 500 * 2; i += 2) {
-        ASSERT_EQ(FakeLog()[1 + i], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x0") << i;
-        ASSERT_EQ(FakeLog()[2 + i], "Sleep 10") << i;
+    const size_t nFirst = (size_t)Find("FindWindowExA");
+    for (size_t i = 0; i < 500 * 2; i += 2) {
+        ASSERT_EQ(FakeLog()[nFirst + i], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x0") << i;
+        ASSERT_EQ(FakeLog()[nFirst + 1 + i], "Sleep 10") << i;
     }
-    EXPECT_EQ(FakeLog()[1001], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1");
-    EXPECT_EQ(FakeLog()[1003], "Sleep 10");
+    EXPECT_EQ(FakeLog()[nFirst + 1000], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1");
+    EXPECT_EQ(FakeLog()[nFirst + 1002], "Sleep 10");
 }
 
 TEST_F(FlasherTest, WindowThatNeverAppears)
@@ -372,7 +393,7 @@ TEST_F(FlasherTest, CaptionAndControlsAroundTheCommand)
     ASSERT_GE(nSaved, 0);
     EXPECT_LT(nSaved, nBusy);
     EXPECT_LT(nBusy, Find("EnableWindow"));
-    EXPECT_LT(FindLast("EnableWindow") , Find("GetExitCodeProcess"));
+    EXPECT_LT(FindLast("EnableWindow"), Find("WaitForSingleObject"));
     for (int i = Find("EnableWindow"); i >= 0; i = Find("EnableWindow", i + 1)) {
         bool bEnable = FakeLog()[(size_t)i].back() == '1';
         EXPECT_TRUE(bEnable ? i > nRestore : i < nSend) << FakeLog()[(size_t)i];
@@ -383,31 +404,56 @@ TEST_F(FlasherTest, CaptionAndControlsAroundTheCommand)
 
 TEST_F(FlasherTest, WaitsForTheEnd)
 {
-    // Started at 0, found at 10; still running until 1000.
-    QueueFlasher(1000);
-    AddDialog();
-    WriteLeftovers();
-    FakeOnSend([](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-        EXPECT_TRUE(FileExists("BIOS.BAK"));
-        return 0;
-    });
-    EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    EXPECT_EQ(FakeLogCount("GetExitCodeProcess"), 11);
-    EXPECT_EQ(FakeLogCount("Sleep 100"), 11);
-    EXPECT_EQ(FakeSleptTotal(), 10u + 1100u);
-    // The leftovers go only once the flasher has ended and its handles are closed.
-    EXPECT_LT(FindLast("Sleep 100"), Find("CloseHandle"));
-    EXPECT_LT(FindLast("CloseHandle"), Find("DeleteFileA"));
-    EXPECT_EQ(FakeOpenHandles(), 0);
+    // The dialog is found at fake time 10; the end is read every 100 ms
+    // from then on, and the wait stops after the pause that follows the
+    // first reading that finds every process it waits for ended.
+    struct {
+        const char* lpName;
+        DWORD dwFlasherRunMs;    // the started process
+        DWORD dwExitCode;
+        DWORD dwDialogEndAtMs;   // 0: the dialog is the started process's own
+        int nPolls;
+    } cases[] = {
+        {"the flasher runs until 1000", 1000, 0, 0, 11},
+        {"an exit code that reads as still running", 300, STILL_ACTIVE, 0, 4},
+        {"a wrapper that ends at once, its flasher at 1000", 0, 0, 1000, 11},
+        {"a wrapper that waits for its flasher", 2000, 0, 1000, 21},
+        {"a wrapper that ends after its flasher, with 259", 1500, STILL_ACTIVE, 1000, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lpName);
+        FakeReset();
+        FakeProcess flasher;
+        flasher.dwRunMs = c.dwFlasherRunMs;
+        flasher.dwExitCode = c.dwExitCode;
+        FakeQueueProcess(flasher);
+        // The dialog of a flasher behind a wrapper is made by a process that
+        // the started one started.
+        AddDialog("Vesmar WinKestrom", 1, TRUE,
+                  c.dwDialogEndAtMs ? FakeAddProcess(100, c.dwDialogEndAtMs) : FAKE_LATEST_PROCESS);
+        WriteLeftovers();
+        FakeOnSend([](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+            EXPECT_TRUE(FileExists("BIOS.BAK"));
+            return 0;
+        });
+        EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
+        EXPECT_EQ(FakeLogCount("Sleep 100"), c.nPolls);
+        EXPECT_EQ(FakeSleptTotal(), 10u + 100u * (DWORD)c.nPolls);
+        // The leftovers go only once the flasher has ended and its handles are closed.
+        EXPECT_LT(FindLast("Sleep 100"), Find("CloseHandle"));
+        EXPECT_LT(FindLast("CloseHandle"), Find("DeleteFileA"));
+        EXPECT_EQ(FakeOpenHandles(), 0);
+        EXPECT_FALSE(FileExists("BIOS.BAK"));
+    }
 
-    // A query that fails ends the wait at once; the rest still happens.
+    // A wait that fails cannot hang: it reads as ended, and the rest still
+    // happens.
     FakeReset();
     QueueFlasher(FAKE_FOREVER, TRUE);
     AddDialog();
     WriteLeftovers();
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    EXPECT_EQ(FakeLogCount("GetExitCodeProcess"), 1);
-    EXPECT_EQ(FakeLogCount("Sleep 100"), 0);
+    EXPECT_EQ(FakeLogCount("Sleep 100"), 1);
     EXPECT_EQ(FakeOpenHandles(), 0);
     EXPECT_FALSE(FileExists("BIOS.BAK"));
 }
@@ -503,14 +549,6 @@ TEST_F(OwnDialogTest, AnotherProgramsDialogIsPassedOver)
     EXPECT_EQ(g_hFlasherWnd, hOwn);
     EXPECT_EQ(FakeFindCount(), 3);
     // Each search walks on past the other dialog.
-    const std::vector<std::string> firstSearch = {
-        "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1",
-        "GetWindowThreadProcessId 0x1 -> 4242",
-        "FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x0",
-        "Sleep 10",
-    };
-    ASSERT_GE(FakeLog().size(), 5u);
-    EXPECT_EQ(std::vector<std::string>(FakeLog().begin() + 1, FakeLog().begin() + 5), firstSearch);
     EXPECT_EQ(FakeLogLines("FindWindowExA 0x1 "),
               (std::vector<std::string>{"FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x0",
                                         "FindWindowExA 0x1 #32770|Vesmar WinKestrom -> 0x0",
@@ -529,6 +567,69 @@ TEST_F(OwnDialogTest, AnotherProgramsDialogIsPassedOver)
     EXPECT_EQ(g_hFlasherWnd, hOwn);
     EXPECT_EQ(FakeFindCount(), 1);
     ExpectOtherUntouched();
+}
+
+TEST_F(OwnDialogTest, DialogOfAProgramTheFlasherStarted)
+{
+    // Behind a wrapper or a batch file the dialog belongs to a process that
+    // the started one started, directly or further down: it is the
+    // flasher's own. An unrelated program's dialog, first in the search
+    // order, still is not. Without a job (it cannot be made, limited or
+    // joined) only the started process counts.
+    enum { kStarted, kChild, kGrandchild };
+    struct {
+        const char* lpName;
+        int nOwner;
+        int nJobFailure;
+        BOOL bFallbackButton;  // no control 101: the top-level button of the dialog's process
+        int nCode;
+    } cases[] = {
+        {"child", kChild, FAKE_JOB_WORKS, FALSE, RC_SUCCESS},
+        {"grandchild", kGrandchild, FAKE_JOB_WORKS, FALSE, RC_SUCCESS},
+        {"child, fallback button", kChild, FAKE_JOB_WORKS, TRUE, RC_SUCCESS},
+        {"child, no job", kChild, FAKE_JOB_CREATE_FAILS, FALSE, RC_FLASHER_WINDOW},
+        {"child, job without limits", kChild, FAKE_JOB_LIMITS_FAIL, FALSE, RC_FLASHER_WINDOW},
+        {"child, not put in the job", kChild, FAKE_JOB_ASSIGN_FAILS, FALSE, RC_FLASHER_WINDOW},
+        {"started, no job", kStarted, FAKE_JOB_ASSIGN_FAILS, FALSE, RC_SUCCESS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lpName);
+        FakeReset();
+        FakeSetJobFailure(c.nJobFailure);
+        WriteLeftovers();
+        // A wrapper that ends at once; one that the launcher gives up on runs on.
+        QueueFlasher(c.nCode == RC_SUCCESS ? 0 : FAKE_FOREVER);
+        DWORD dwOwner = FAKE_LATEST_PROCESS;
+        if (c.nOwner != kStarted)
+            dwOwner = FakeAddProcess(100, 500);
+        if (c.nOwner == kGrandchild)
+            dwOwner = FakeAddProcess(dwOwner, 500);
+        DWORD dwUnrelated = FakeAddProcess(0);
+        m_other = {FakeAddWindow("#32770", "Vesmar WinKestrom", NULL, 0, TRUE, FALSE, 1, dwUnrelated)};
+        m_other.push_back(FakeAddWindow("Button", "Flash BIOS", m_other[0], IDC_FLASH_BIOS));
+        HWND hOwn = AddDialog("Vesmar WinKestrom", 1, !c.bFallbackButton, dwOwner);
+        if (c.bFallbackButton)
+            FakeAddWindow("Button", "Flash BIOS", NULL, 0, TRUE, TRUE, 1, dwOwner);
+        int nCode = RunFlasher(kTail);
+        ExpectOtherUntouched();
+        if (c.nJobFailure != FAKE_JOB_CREATE_FAILS && c.nJobFailure != FAKE_JOB_LIMITS_FAIL) {
+            // The job limits nothing: what the flasher starts may still leave it.
+            EXPECT_EQ(FakeJobLimitFlags(), (DWORD)JOB_OBJECT_LIMIT_BREAKAWAY_OK);
+        }
+        EXPECT_EQ(nCode, c.nCode);
+        if (c.nCode != RC_SUCCESS) {
+            EXPECT_EQ(FakeWindowText(hOwn), "Vesmar WinKestrom");
+            EXPECT_FALSE(FakeProcessEnded(100));
+            ExpectLeftAlone();
+            continue;
+        }
+        EXPECT_EQ(g_hFlasherWnd, hOwn);
+        EXPECT_EQ(FakeLogLines("SendMessageA"), std::vector<std::string>{"SendMessageA " + Hex(hOwn) + " 273 101 0"});
+        // The leftovers go once the dialog's own process has ended too.
+        EXPECT_EQ(FakeLogCount("Sleep 100"), c.nOwner == kStarted ? 1 : 6);
+        EXPECT_FALSE(FileExists("WINKESTROM.GID"));
+        EXPECT_EQ(FakeOpenHandles(), 0);
+    }
 }
 
 TEST_F(OwnDialogTest, OnlyAnotherProgramsDialog)
@@ -573,20 +674,32 @@ TEST_F(OwnDialogTest, FlashButtonOfAnotherProgramDoesNotCount)
 
 TEST_F(OwnDialogTest, DisabledButtonOrDialogIsPressedOnlyOnceEnabled)
 {
-    // The dialog is found at fake time 10 (one search and its pause).
+    // The dialog is found at fake time 10 (one search and its pause). A
+    // flasher may still be setting it up then, and disable the button at
+    // the end of that: what it shows counts only once that is done.
     enum { kButton = 1, kDialog = 2, kBoth = 3 };
     struct {
         const char* lpName;
-        int nDisabled;        // what the flasher has disabled when its dialog is found
+        int nDisabled;        // what the flasher disables
+        DWORD dwDisabledAt;   // when: 0, when the dialog is found
         DWORD dwEnabledAt;    // when it enables them again; FAKE_FOREVER: never
+        DWORD dwSetUpUntil;   // its set-up ends; FAKE_FOREVER: it never answers
+        BOOL bFallback;       // no control 101: a top-level "Flash BIOS" button
         int nCode;
     } cases[] = {
-        {"button, enabled after 30 ms", kButton, 40, RC_SUCCESS},
-        {"dialog behind a box, enabled after 1.5 s", kDialog, 1510, RC_SUCCESS},
-        {"both, enabled after 4.99 s", kBoth, 5000, RC_SUCCESS},
-        {"button never enabled", kButton, FAKE_FOREVER, RC_FLASH_BUTTON},
-        {"dialog never enabled", kDialog, FAKE_FOREVER, RC_FLASH_BUTTON},
-        {"both enabled a moment too late", kBoth, 5020, RC_FLASH_BUTTON},
+        {"button, enabled after 30 ms", kButton, 0, 40, 0, FALSE, RC_SUCCESS},
+        {"dialog behind a box, enabled after 1.5 s", kDialog, 0, 1510, 0, FALSE, RC_SUCCESS},
+        {"both, enabled after 4.99 s", kBoth, 0, 5000, 0, FALSE, RC_SUCCESS},
+        {"button never enabled", kButton, 0, FAKE_FOREVER, 0, FALSE, RC_FLASH_BUTTON},
+        {"dialog never enabled", kDialog, 0, FAKE_FOREVER, 0, FALSE, RC_FLASH_BUTTON},
+        {"both enabled a moment too late", kBoth, 0, 5020, 0, FALSE, RC_FLASH_BUTTON},
+        {"set-up of 2 s that disables the button at its end", kButton, 2000, FAKE_FOREVER, 2000, FALSE,
+         RC_FLASH_BUTTON},
+        {"set-up of 2 s, then enabled", kButton, 0, 1000, 2000, FALSE, RC_SUCCESS},
+        {"a flasher that never answers", 0, 0, FAKE_FOREVER, FAKE_FOREVER, FALSE, RC_FLASH_BUTTON},
+        {"fallback button, enabled late", kButton, 0, 300, 0, TRUE, RC_SUCCESS},
+        {"fallback button never enabled", kButton, 0, FAKE_FOREVER, 0, TRUE, RC_FLASH_BUTTON},
+        {"fallback button, dialog never enabled", kDialog, 0, FAKE_FOREVER, 0, TRUE, RC_FLASH_BUTTON},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lpName);
@@ -595,40 +708,54 @@ TEST_F(OwnDialogTest, DisabledButtonOrDialogIsPressedOnlyOnceEnabled)
         // A flasher that runs on past the launcher's wait, and ends
         // (should it be pressed all the same, the test ends too).
         QueueFlasher(10000);
-        HWND hDialog = AddDialog();
+        HWND hDialog = AddDialog("Vesmar WinKestrom", 1, !c.bFallback);
+        if (c.bFallback)
+            m_hButton = FakeAddWindow("Button", "Flash BIOS");
+        FakeSetBusyUntil(hDialog, c.dwSetUpUntil);
         std::vector<HWND> disabled;
         if (c.nDisabled & kButton)
             disabled.push_back(m_hButton);
         if (c.nDisabled & kDialog)
             disabled.push_back(hDialog);
         for (HWND hWnd : disabled) {
-            FakeSetEnabledAt(hWnd, 0, FALSE);
+            FakeSetEnabledAt(hWnd, c.dwDisabledAt, FALSE);
             if (c.dwEnabledAt != FAKE_FOREVER)
                 FakeSetEnabledAt(hWnd, c.dwEnabledAt, TRUE);
         }
         DWORD dwPressedAt = 0;
         FakeOnSend([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-            dwPressedAt = FakeSleptTotal();
+            dwPressedAt = GetTickCount();
             return 0;
         });
         EXPECT_EQ(RunFlasher(kTail), c.nCode);
+        // Whatever the outcome, the dialog's state is read only once the
+        // flasher has handled what came before.
+        EXPECT_LT(Find("ShowWindow"), Find("SendMessageTimeoutA"));
+        EXPECT_EQ(Find("IsWindowEnabled", Find("ShowWindow")), Find("IsWindowEnabled", Find("SendMessageTimeoutA")));
         if (c.nCode == RC_SUCCESS) {
-            // Pressed at the first check after the flasher enabled it.
-            EXPECT_EQ(dwPressedAt, c.dwEnabledAt);
+            // Pressed at the first check after the flasher's set-up and after
+            // it enabled the button.
+            EXPECT_EQ(dwPressedAt, std::max({c.dwEnabledAt, c.dwSetUpUntil, (DWORD)10}));
             EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
             EXPECT_LT(FindLast("IsWindowEnabled"), Find("SetWindowTextA"));
             continue;
         }
-        // 501 checks about five seconds apart in all, then -5 with the
-        // flasher left exactly as it was: shown, nothing else.
-        EXPECT_EQ(FakeLogCount(("IsWindowEnabled " + Hex(disabled[0])).c_str()), 501);
-        EXPECT_EQ(CountExact("Sleep 10"), 1 + 500);
-        EXPECT_EQ(FakeSleptTotal(), 10u + 5000u);
+        // -5 with the flasher left exactly as it was: shown, nothing else.
         EXPECT_TRUE(FakeWindowVisible(hDialog));
         EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
         for (HWND hWnd : disabled)
             EXPECT_FALSE(FakeWindowEnabled(hWnd));
         ExpectLeftAlone();
+        if (c.dwSetUpUntil == FAKE_FOREVER) {
+            // Given about five seconds to answer, and nothing read after.
+            EXPECT_EQ(GetTickCount(), 10u + 5000u);
+            EXPECT_EQ(FakeLogCount("IsWindowEnabled"), 0);
+            continue;
+        }
+        // 501 checks about five seconds apart in all.
+        EXPECT_EQ(FakeLogCount(("IsWindowEnabled " + Hex(disabled[0])).c_str()), 501);
+        EXPECT_EQ(CountExact("Sleep 10"), 1 + 500);
+        EXPECT_EQ(FakeSleptTotal(), 10u + 5000u);
     }
 }
 

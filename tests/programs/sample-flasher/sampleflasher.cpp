@@ -8,7 +8,10 @@
 // after this long whatever happens), -flashms MS (how long flashing takes),
 // -disable101 MS (the Flash BIOS button starts disabled, and the flasher
 // enables it after MS; 0: never), -disabledlg MS (the same for the whole
-// dialog, as while a box of its own is open).
+// dialog, as while a box of its own is open), -setupms MS (once shown, the
+// dialog is still set up for MS, handling no message meanwhile),
+// -setupdisable (that set-up ends by disabling Flash BIOS for good),
+// -gidatexit (writes WINKESTROM.GID again just before it ends).
 // Log: FLASHER.LOG in the current directory:
 //   CMDLINE <command line>         at the start
 //   READY                          the dialog and its controls are made
@@ -34,6 +37,7 @@ static int g_nExit;
 static bool g_bStay;
 static DWORD g_dwFlashMs = 300;
 static bool g_bReady;
+static bool g_bGidAtExit;
 
 #define TIMER_END 1
 #define TIMER_LIFE 2
@@ -146,6 +150,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     DWORD dwDelay = 0, dwLife = 0;
     bool bHidden = false, bNo101 = false;
     int nButtonOffMs = -1, nDialogOffMs = -1;
+    DWORD dwSetUpMs = 0;
+    bool bSetUpDisables = false;
     for (int i = 1; i < __argc; i++) {
         const char* a = __argv[i];
         bool bNext = i + 1 < __argc;
@@ -163,6 +169,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
             nButtonOffMs = atoi(__argv[++i]);
         else if (!strcmp(a, "-disabledlg") && bNext)
             nDialogOffMs = atoi(__argv[++i]);
+        else if (!strcmp(a, "-setupms") && bNext)
+            dwSetUpMs = (DWORD)atoi(__argv[++i]);
+        else if (!strcmp(a, "-setupdisable"))
+            bSetUpDisables = true;
+        else if (!strcmp(a, "-gidatexit"))
+            g_bGidAtExit = true;
         else if (!strcmp(a, "-hidden"))
             bHidden = true;
         else if (!strcmp(a, "-no101"))
@@ -210,6 +222,14 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
         EnableWindow(g_hDlg, FALSE);
     if (!bHidden)
         ShowWindow(g_hDlg, SW_SHOW);
+    // Work done while setting the dialog up, shown with its caption: the
+    // thread handles no message until it is over.
+    if (dwSetUpMs) {
+        Sleep(dwSetUpMs);
+        fputs("SETUP DONE\n", g_pLog);
+    }
+    if (bSetUpDisables)
+        EnableWindow(GetDlgItem(g_hDlg, 101), FALSE);
     if (dwLife)
         SetTimer(g_hDlg, TIMER_LIFE, dwLife, NULL);
     if (nButtonOffMs > 0)
@@ -228,5 +248,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
         }
     }
     fclose(g_pLog);
+    if (g_bGidAtExit)
+        Touch("WINKESTROM.GID");
     return g_nExit;
 }
