@@ -228,7 +228,8 @@ signal_script() {
     pid=$(awk '$1 == "PPid:" {print $2}' "/proc/$pid/status" 2>/dev/null)
   done
   touch "$log/signalled"
-  [ -n "$target" ] && kill -s "$1" "$target" && echo "$me $*: sent $1" >>"$log/signals"
+  # (Recorded first: the signal may end this very process.)
+  [ -n "$target" ] && echo "$me $*: sent $1" >>"$log/signals" && kill -s "$1" "$target"
 }
 read -r signal at <<<"${KST_STANDIN_SIGNAL:-}"
 if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
@@ -460,7 +461,8 @@ refused "a CA's certificate without the root to verify against" "name the root" 
 refused "a CA's certificate without its chain" "does not verify against" \
   KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CAFILE="$pki/root.pem"
 refused "a wrong PIN" "wrong PIN" KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS=wrong \
-  KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="$pki/leaf.pem"
+  KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="$pki/leaf.pem" \
+  KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem"
 
 check ".gitignore keeps keys, certificates and timestamp tokens out of commits" \
   test "$(git -C "$clone" check-ignore a.pem a.key a.p12 a.pfx a.tsr sub/b.key | wc -l)" = 6
