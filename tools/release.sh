@@ -394,7 +394,9 @@ for arch in win32 win64; do
     sigs=$dist/$name-$arch
     mkdir -p "$sigs"
     for exe in "${exes[@]}"; do
-      with_pass osslsigncode sign "${signargs[@]}" -h sha256 -n "KSTGATE" -in "$files/$exe" -out "$files/$exe.signed" \
+      # (osslsigncode waits without end for a timestamp authority that takes
+      # the connection and never answers.)
+      with_pass timeout 300 osslsigncode sign "${signargs[@]}" -h sha256 -n "KSTGATE" -in "$files/$exe" -out "$files/$exe.signed" \
         >"$work/sign.log" 2>&1 </dev/null || { cat "$work/sign.log" >&2; fail "$arch: signing $exe failed"; }
       osslsigncode verify -in "$files/$exe.signed" "${verifyargs[@]}" >"$work/verify.log" 2>&1 ||
         { cat "$work/verify.log" >&2; fail "$arch: the signed $exe does not verify"; }
