@@ -15,50 +15,25 @@
 #   closed_port       a port on 127.0.0.1 that nothing listens on
 
 make_pki() {
-  local dir=$1
+  local dir=$1 ca=basicConstraints=critical,CA:true leaf=basicConstraints=critical,CA:false
+  local issuing=keyUsage=critical,keyCertSign,cRLSign signing=keyUsage=critical,digitalSignature
   mkdir -p "$dir"
-  cat >"$dir/ext.cnf" <<'EOF'
-[req]
-distinguished_name = dn
-[dn]
-[root]
-basicConstraints = critical, CA:true
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[inter]
-basicConstraints = critical, CA:true, pathlen:0
-keyUsage = critical, keyCertSign, cRLSign
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[leaf]
-basicConstraints = critical, CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-[tsa]
-basicConstraints = critical, CA:false
-keyUsage = critical, digitalSignature
-extendedKeyUsage = critical, timeStamping
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid
-EOF
-  # issue NAME CA DAYS EXTENSIONS: NAME.pem and NAME.key, issued by CA (or
-  # self-signed when CA is -).
+  printf '[req]\ndistinguished_name = dn\n[dn]\n' >"$dir/req.cnf"
+  # issue NAME ISSUER DAYS EXTENSION...: NAME.pem and NAME.key, issued by
+  # ISSUER (- for self-signed).
   issue() {
-    if [ "$2" = - ]; then
-      openssl req -x509 -newkey rsa:2048 -nodes -keyout "$dir/$1.key" -out "$dir/$1.pem" -days "$3" \
-        -subj "/CN=KSTGATE release test $1" -config "$dir/ext.cnf" -extensions "$4"
-    else
-      openssl req -new -newkey rsa:2048 -nodes -keyout "$dir/$1.key" -out "$dir/$1.csr" \
-        -subj "/CN=KSTGATE release test $1" -config "$dir/ext.cnf" &&
-        openssl x509 -req -in "$dir/$1.csr" -CA "$dir/$2.pem" -CAkey "$dir/$2.key" -set_serial "0x$(openssl rand -hex 8)" \
-          -days "$3" -extfile "$dir/ext.cnf" -extensions "$4" -out "$dir/$1.pem"
-    fi
-  } >/dev/null 2>&1
-  issue root - 30 root && issue inter root 30 inter && issue leaf inter 2 leaf &&
-    issue tsa-root - 30 root && issue tsa tsa-root 30 tsa
+    local name=$1 days=$3 args=() extension
+    [ "$2" = - ] || args=(-CA "$dir/$2.pem" -CAkey "$dir/$2.key")
+    shift 3
+    for extension; do args+=(-addext "$extension"); done
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$dir/$name.key" -out "$dir/$name.pem" -days "$days" \
+      -subj "/CN=KSTGATE release test $name" -config "$dir/req.cnf" "${args[@]}" >/dev/null 2>&1
+  }
+  issue root - 30 "$ca" "$issuing" &&
+    issue inter root 30 "$ca,pathlen:0" "$issuing" extendedKeyUsage=codeSigning &&
+    issue leaf inter 2 "$leaf" "$signing" extendedKeyUsage=codeSigning &&
+    issue tsa-root - 30 "$ca" "$issuing" &&
+    issue tsa tsa-root 30 "$leaf" "$signing" extendedKeyUsage=critical,timeStamping
 }
 
 make_token() {
@@ -87,7 +62,6 @@ default_tsa = kst
 [kst]
 serial = $dir/tsa-serial
 signer_cert = $dir/tsa.pem
-certs = $dir/tsa.pem
 signer_key = $dir/tsa.key
 signer_digest = sha256
 default_policy = 1.3.6.1.4.1.99999.1
