@@ -21,30 +21,59 @@
 #   KST_SIGN_CERT and KST_SIGN_KEY   certificate and private key, PEM files
 #                                    (KST_SIGN_PASS: the key's password, if any)
 #   or KST_SIGN_PKCS12 and KST_SIGN_PASS   one PKCS#12 file and its password
-#   KST_SIGN_CAFILE                  certificates to verify the signed exes
-#                                    against (default: the signing certificate)
+#   or a key on a token: KST_SIGN_PKCS11_MODULE (the PKCS#11 module), with
+#     KST_SIGN_KEY the key's pkcs11: URI, KST_SIGN_CERT the certificate's
+#     pkcs11: URI or a PEM file, and KST_SIGN_PASS the token's PIN
+#   KST_SIGN_CHAIN                   the intermediate CA certificates (PEM),
+#                                    added to every signature
+#   KST_SIGN_CAFILE                  the trust anchor (a root) every signature
+#                                    is verified against (default: the signing
+#                                    certificate, when it is self-signed)
+#   KST_SIGN_TSA                     RFC 3161 timestamp URLs, tried in order:
+#                                    every exe's signature gets a timestamp,
+#                                    and SHA256SUMS a token of its own,
+#                                    OUT/SHA256SUMS.tsr
+#   KST_SIGN_TSA_CAFILE              the anchor the timestamps are verified
+#                                    against (default: the system's CAs)
 # Every exe is signed and verified before it is zipped, and each exe's
 # signature is published as OUT/KSTGATE-<version>-<arch>/<exe>.sig.pem, so
 # that anyone can rebuild the release unsigned, attach the signature and
 # compare. SHA256SUMS gets a detached CMS signature, OUT/SHA256SUMS.sig, by
-# the same certificate. The password reaches openssl and osslsigncode through
-# a pipe on their descriptor 3, never through a file or a command line, and
-# no build tool sees KST_SIGN_PASS.
+# the same certificate. The password (or PIN) reaches openssl and
+# osslsigncode through a pipe on their descriptor 3, never through a file or
+# a command line, and no build tool sees KST_SIGN_PASS.
+#
+# OUT and every KST_SIGN_* path are taken from the directory the script is
+# started in. OUT holds one release: files of another version's release there
+# make the script stop before it builds (it removes none of them).
+#
+# The sources are the commit's bytes whatever the packager's git settings:
+# the archive is taken with core.autocrlf=false and core.eol=lf, and no other
+# configuration or attribute of the packager's.
 #
 # OUT holds a whole release or none: the release is made in a temporary
 # directory and its files are moved into OUT only when every step has
 # succeeded. A failed or interrupted (INT, TERM, HUP) run leaves no release
 # files in OUT, neither an earlier run's nor a part of its own. Other files in
-# OUT are never touched.
+# OUT are never touched. An interruption during a build ends the build too.
 set -euo pipefail
 
 # The password stays a variable of this shell: no program started from here
 # gets it in its environment.
 export -n KST_SIGN_PASS
 
+# Relative paths are the packager's: from where the script was started.
+here=$(pwd)
 cd "$(dirname "$0")/.."
 root=$(pwd)
-out=${1:-$root/dist}
+from_here() { case $1 in /*) printf '%s' "$1" ;; *) printf '%s/%s' "$here" "$1" ;; esac; }
+out=$(from_here "${1:-$root/dist}")
+for var in KST_SIGN_CERT KST_SIGN_KEY KST_SIGN_PKCS12 KST_SIGN_CHAIN KST_SIGN_CAFILE KST_SIGN_TSA_CAFILE KST_SIGN_PKCS11_MODULE; do
+  case ${!var:-} in
+    '' | pkcs11:*) ;;
+    *) printf -v "$var" '%s' "$(from_here "${!var}")" ;;
+  esac
+done
 
 fail() { echo "release: $*" >&2; exit 1; }
 
@@ -63,7 +92,33 @@ remove_release_files() {
     rm -rf -- "${out:?}/$file"
   done
 }
+# in_own_group LOG COMMAND...: COMMAND (a build step) with its output in LOG,
+# in a process group of its own that an interruption ends at once, with
+# every compiler it started, rather than waiting for it.
+build_group=
+in_own_group() {
+  local log=$1 rc=0
+  shift
+  setsid "$@" >"$log" 2>&1 </dev/null &
+  build_group=$!
+  wait "$build_group" || rc=$?
+  build_group=
+  return $rc
+}
+end_build() {
+  local group=$build_group tries=0
+  [ -n "$group" ] || return 0
+  kill -s TERM -- "-$group" 2>/dev/null || true
+  while kill -0 -- "-$group" 2>/dev/null; do
+    tries=$((tries + 1))
+    if [ $tries = 50 ]; then kill -s KILL -- "-$group" 2>/dev/null || true; fi
+    sleep 0.1
+  done
+  wait "$group" 2>/dev/null || true
+  build_group=
+}
 cleanup() {
+  end_build
   [ -z "$work" ] || rm -rf -- "$work"
   [ -z "$handover" ] || rm -rf -- "$handover"
   [ $finished = 1 ] || remove_release_files
@@ -87,7 +142,21 @@ echo "release: from commit $commit"
   echo "release: note: uncommitted changes in the work tree are not part of the release"
 src=$work/src
 mkdir -p "$src"
-git archive --format=tar "$commit" | tar -x -C "$src"
+# The commit's bytes, whatever the packager's git settings say: taken from an
+# empty repository that borrows this one's objects, with no configuration
+# or attributes but its own (line ends as committed).
+snapshot=$work/git
+objects=$(git rev-parse --path-format=absolute --git-path objects)
+snapshot_git() {
+  env -u GIT_DIR -u GIT_WORK_TREE -u GIT_OBJECT_DIRECTORY -u GIT_ALTERNATE_OBJECT_DIRECTORIES \
+    -u GIT_CONFIG -u GIT_CONFIG_PARAMETERS -u GIT_CONFIG_COUNT -u GIT_ATTR_SOURCE \
+    GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null GIT_ATTR_NOSYSTEM=1 GIT_NO_REPLACE_OBJECTS=1 \
+    git --git-dir="$snapshot" -c core.autocrlf=false -c core.eol=lf -c core.attributesFile=/dev/null "$@"
+}
+snapshot_git init -q --bare --template= "$snapshot"
+mkdir -p "$snapshot/objects/info"
+printf '%s\n' "$objects" >"$snapshot/objects/info/alternates"
+snapshot_git archive --format=tar "$commit" | tar -x -C "$src"
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct "$commit")}
 
 # The version, as the commit's CMakeLists.txt declares it.
@@ -99,7 +168,25 @@ name=KSTGATE-$version
 # What an earlier run left in OUT goes first, so that a failed run leaves no
 # zip behind that could pass for this one's. SHA256SUMS goes last at the
 # hand-over: a release without it was cut short.
-release_files=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS.sig SHA256SUMS)
+names=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS.sig SHA256SUMS.tsr SHA256SUMS)
+
+# OUT holds one release. Another version's files are the packager's to move:
+# this one's would replace its shared files (BUILDINFO, SHA256SUMS) and leave
+# sums beside zips they do not list.
+others=()
+for file in "$out"/KSTGATE-[0-9]*-win32.zip "$out"/KSTGATE-[0-9]*-win64.zip "$out"/KSTGATE-[0-9]*-win32 "$out"/KSTGATE-[0-9]*-win64; do
+  [ -e "$file" ] || continue
+  case " ${names[*]} " in *" ${file##*/} "*) ;; *) others+=("${file##*/}") ;; esac
+done
+if [ -f "$out/BUILDINFO" ] && ! grep -qxF "version: $version" "$out/BUILDINFO"; then others+=(BUILDINFO); fi
+if [ -f "$out/SHA256SUMS" ] && grep -q ' \*\?KSTGATE-' "$out/SHA256SUMS" &&
+   grep ' \*\?KSTGATE-' "$out/SHA256SUMS" | grep -vq " \*\?$name-win\(32\|64\)[./]"; then
+  others+=(SHA256SUMS)
+fi
+[ ${#others[@]} = 0 ] ||
+  fail "$out holds another release than $name: ${others[*]}; nothing was removed: move them away, or give another OUT"
+
+release_files=("${names[@]}")
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 remove_release_files
@@ -111,8 +198,19 @@ remove_release_files
 with_pass() { "$@" 3< <(printf '%s' "${KST_SIGN_PASS:-}"); }
 
 sign=0
+token=0
 readable() { [ -f "$1" ] && [ -r "$1" ]; }
-if [ -n "${KST_SIGN_PKCS12:-}" ]; then
+is_uri() { case $1 in pkcs11:*) return 0 ;; *) return 1 ;; esac; }
+if [ -n "${KST_SIGN_PKCS11_MODULE:-}" ]; then
+  [ -z "${KST_SIGN_PKCS12:-}" ] || fail "set either KST_SIGN_PKCS12 or KST_SIGN_PKCS11_MODULE, not both"
+  is_uri "${KST_SIGN_KEY:-}" || fail "signing: with KST_SIGN_PKCS11_MODULE, KST_SIGN_KEY is the key's pkcs11: URI"
+  [ -n "${KST_SIGN_CERT:-}" ] || fail "signing: KST_SIGN_KEY is set but KST_SIGN_CERT is not"
+  readable "$KST_SIGN_PKCS11_MODULE" || fail "signing: cannot read the PKCS#11 module $KST_SIGN_PKCS11_MODULE"
+  is_uri "$KST_SIGN_CERT" || readable "$KST_SIGN_CERT" || fail "signing: cannot read the certificate $KST_SIGN_CERT"
+  [ -n "${KST_SIGN_PASS+set}" ] || fail "signing: a key on a token needs the token's PIN in KST_SIGN_PASS"
+  sign=1
+  token=1
+elif [ -n "${KST_SIGN_PKCS12:-}" ]; then
   [ -z "${KST_SIGN_CERT:-}${KST_SIGN_KEY:-}" ] || fail "set either KST_SIGN_PKCS12 or KST_SIGN_CERT with KST_SIGN_KEY, not both"
   readable "$KST_SIGN_PKCS12" || fail "signing: cannot read the PKCS#12 file $KST_SIGN_PKCS12"
   [ -n "${KST_SIGN_PASS+set}" ] || fail "signing: KST_SIGN_PKCS12 needs its password in KST_SIGN_PASS"
@@ -120,16 +218,50 @@ if [ -n "${KST_SIGN_PKCS12:-}" ]; then
 elif [ -n "${KST_SIGN_CERT:-}${KST_SIGN_KEY:-}" ]; then
   [ -n "${KST_SIGN_CERT:-}" ] || fail "signing: KST_SIGN_KEY is set but KST_SIGN_CERT is not"
   [ -n "${KST_SIGN_KEY:-}" ] || fail "signing: KST_SIGN_CERT is set but KST_SIGN_KEY is not"
+  if is_uri "$KST_SIGN_KEY" || is_uri "$KST_SIGN_CERT"; then
+    fail "signing: a pkcs11: URI needs the token's module in KST_SIGN_PKCS11_MODULE"
+  fi
   readable "$KST_SIGN_CERT" || fail "signing: cannot read the certificate $KST_SIGN_CERT"
   readable "$KST_SIGN_KEY" || fail "signing: cannot read the private key $KST_SIGN_KEY"
   sign=1
 fi
+read -r -a tsa_urls <<<"${KST_SIGN_TSA:-}"
+[ $sign = 1 ] || [ ${#tsa_urls[@]} = 0 ] || fail "KST_SIGN_TSA is set, but nothing is signed: no KST_SIGN_CERT, KST_SIGN_PKCS12 or token"
 
 if [ $sign = 1 ]; then
   command -v osslsigncode >/dev/null || fail "signing: osslsigncode is not installed"
   keys=$work/keys
   mkdir -m 700 "$keys"
-  if [ -n "${KST_SIGN_PKCS12:-}" ]; then
+  # openssl runs as "${ssl[@]}": with the token's module when there is one.
+  ssl=(openssl)
+  if [ $token = 1 ]; then
+    # The key stays on the token: osslsigncode and openssl reach it through
+    # OpenSSL's PKCS#11 engine, which loads the module; the PIN reaches the
+    # engine through the programs' password pipe, not through the URI.
+    module=$KST_SIGN_PKCS11_MODULE
+    engine=$(openssl version -e | sed -n 's/^ENGINESDIR: "\(.*\)"$/\1/p')/pkcs11.so
+    readable "$engine" || fail "signing: OpenSSL has no PKCS#11 engine ($engine; Debian: libengine-pkcs11-openssl)"
+    ssl=(env PKCS11_MODULE_PATH="$module" openssl)
+    if is_uri "$KST_SIGN_CERT"; then
+      command -v p11tool >/dev/null || fail "signing: reading the certificate from the token needs p11tool (Debian: gnutls-bin)"
+      p11tool --provider "$module" --export "$KST_SIGN_CERT" >"$keys/cert.pem" 2>"$work/p11tool.log" </dev/null ||
+        { cat "$work/p11tool.log" >&2; fail "signing: cannot read the certificate $KST_SIGN_CERT from the token"; }
+      certfile=$keys/cert.pem
+    else
+      certfile=$KST_SIGN_CERT
+    fi
+    certpub=$(openssl x509 -in "$certfile" -noout -pubkey 2>/dev/null) ||
+      fail "signing: $KST_SIGN_CERT is not a PEM certificate"
+    # One log-in before the build: a wrong PIN stops the release here, after
+    # one failed try (a token locks after a few), not at every exe.
+    keypub=$(with_pass "${ssl[@]}" pkey -engine pkcs11 -inform engine -in "$KST_SIGN_KEY" -passin fd:3 -pubout \
+      2>"$work/pkey.log" </dev/null) ||
+      { sed -n '/PIN\|Login\|not found/p' "$work/pkey.log" >&2
+        fail "signing: cannot use the key $KST_SIGN_KEY: a wrong PIN (KST_SIGN_PASS), no such key, or no such token"; }
+    [ "$certpub" = "$keypub" ] || fail "signing: the key $KST_SIGN_KEY does not belong to the certificate $KST_SIGN_CERT"
+    signargs=(-pkcs11engine "$engine" -pkcs11module "$module" -certs "$certfile" -key "$KST_SIGN_KEY" -readpass /dev/fd/3)
+    cmsargs=(-engine pkcs11 -keyform engine -signer "$certfile" -inkey "$KST_SIGN_KEY" -passin fd:3)
+  elif [ -n "${KST_SIGN_PKCS12:-}" ]; then
     # Older PKCS#12 files use ciphers that OpenSSL 3 keeps in its legacy
     # provider.
     legacy=()
@@ -154,8 +286,71 @@ if [ $sign = 1 ]; then
     certfile=$KST_SIGN_CERT
     cmsargs=(-signer "$certfile" -inkey "$KST_SIGN_KEY" "${passin[@]}")
   fi
-  cafile=${KST_SIGN_CAFILE:-$certfile}
+
+  # The chain: the intermediates go into every signature, so that a verifier
+  # needs the root alone; every verification here starts from the root.
+  untrusted=()
+  if [ -n "${KST_SIGN_CHAIN:-}" ]; then
+    readable "$KST_SIGN_CHAIN" || fail "signing: cannot read KST_SIGN_CHAIN $KST_SIGN_CHAIN"
+    openssl x509 -in "$KST_SIGN_CHAIN" -noout 2>/dev/null || fail "signing: KST_SIGN_CHAIN $KST_SIGN_CHAIN holds no PEM certificate"
+    signargs+=(-ac "$KST_SIGN_CHAIN")
+    cmsargs+=(-certfile "$KST_SIGN_CHAIN")
+    untrusted=(-untrusted "$KST_SIGN_CHAIN")
+  fi
+  if [ -n "${KST_SIGN_CAFILE:-}" ]; then
+    cafile=$KST_SIGN_CAFILE
+  elif [ "$(openssl x509 -in "$certfile" -noout -subject_hash)" = "$(openssl x509 -in "$certfile" -noout -issuer_hash)" ]; then
+    cafile=$certfile
+  else
+    fail "signing: the certificate is issued by a CA: name the root to verify against in KST_SIGN_CAFILE"
+  fi
   readable "$cafile" || fail "signing: cannot read KST_SIGN_CAFILE $cafile"
+  openssl verify -CAfile "$cafile" "${untrusted[@]}" "$certfile" >"$work/chain.log" 2>&1 ||
+    { cat "$work/chain.log" >&2; fail "signing: the certificate does not verify against KST_SIGN_CAFILE $cafile (with KST_SIGN_CHAIN, if set)"; }
+
+  verifyargs=(-CAfile "$cafile")
+  if [ ${#tsa_urls[@]} -gt 0 ]; then
+    tsa_cafile=${KST_SIGN_TSA_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
+    readable "$tsa_cafile" || fail "signing: cannot read KST_SIGN_TSA_CAFILE $tsa_cafile"
+    for url in "${tsa_urls[@]}"; do
+      case $url in http://* | https://*) signargs+=(-ts "$url") ;; *) fail "KST_SIGN_TSA: $url is no http:// or https:// URL" ;; esac
+    done
+    verifyargs+=(-TSA-CAfile "$tsa_cafile")
+  else
+    echo "release: warning: no timestamp authority (KST_SIGN_TSA): the signatures stop verifying when the certificate expires" >&2
+  fi
+fi
+
+# timestamp FILE TOKEN: TOKEN, an RFC 3161 timestamp token of FILE from the
+# first authority in KST_SIGN_TSA that answers, verified against
+# KST_SIGN_TSA_CAFILE.
+timestamp() {
+  local url
+  openssl ts -query -data "$1" -sha256 -cert -out "$work/query.tsq" 2>"$work/ts.log" || return 1
+  for url in "${tsa_urls[@]}"; do
+    python3 - "$url" "$work/query.tsq" "$2" 2>>"$work/ts.log" <<'PY' || continue
+import sys
+import urllib.request
+
+url, query, token = sys.argv[1:4]
+request = urllib.request.Request(url, data=open(query, "rb").read(),
+                                 headers={"Content-Type": "application/timestamp-query"})
+with urllib.request.urlopen(request, timeout=60) as answer:
+    reply = answer.read()
+open(token, "wb").write(reply)
+PY
+    openssl ts -verify -data "$1" -in "$2" -CAfile "$tsa_cafile" >>"$work/ts.log" 2>&1 && return 0
+    echo "release: the timestamp from $url does not verify against KST_SIGN_TSA_CAFILE $tsa_cafile" >>"$work/ts.log"
+    return 1
+  done
+  echo "release: no timestamp authority answered: ${tsa_urls[*]}" >>"$work/ts.log"
+  return 1
+}
+# One timestamp before the build: an authority that does not answer, or
+# that the anchor does not vouch for, stops the release here.
+if [ ${#tsa_urls[@]} -gt 0 ]; then
+  printf '%s\n' "$commit" >"$work/probe"
+  timestamp "$work/probe" "$work/probe.tsr" || { cat "$work/ts.log" >&2; fail "timestamping failed (KST_SIGN_TSA)"; }
 fi
 
 # ---- build -------------------------------------------------------------------
@@ -178,9 +373,9 @@ for arch in win32 win64; do
   esac
   build=$work/build-$arch
   echo "release: building $arch"
-  cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DKST_RELEASE=ON >"$work/cmake-$arch.log" 2>&1 || { cat "$work/cmake-$arch.log" >&2; fail "$arch: configure failed"; }
-  cmake --build "$build" -j"$(nproc)" --target KSTGATE "${tools[@]}" >"$work/build-$arch.log" 2>&1 ||
+  in_own_group "$work/cmake-$arch.log" cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DKST_RELEASE=ON || { cat "$work/cmake-$arch.log" >&2; fail "$arch: configure failed"; }
+  in_own_group "$work/build-$arch.log" cmake --build "$build" -j"$(nproc)" --target KSTGATE "${tools[@]}" ||
     { tail -n 40 "$work/build-$arch.log" >&2; fail "$arch: build failed"; }
 
   files=$stage/$name-$arch
@@ -199,10 +394,15 @@ for arch in win32 win64; do
     sigs=$dist/$name-$arch
     mkdir -p "$sigs"
     for exe in "${exes[@]}"; do
-      with_pass osslsigncode sign "${signargs[@]}" -h sha256 -n "KSTGATE" -in "$files/$exe" -out "$files/$exe.signed" \
+      # (osslsigncode waits without end for a timestamp authority that takes
+      # the connection and never answers.)
+      with_pass timeout 300 osslsigncode sign "${signargs[@]}" -h sha256 -n "KSTGATE" -in "$files/$exe" -out "$files/$exe.signed" \
         >"$work/sign.log" 2>&1 </dev/null || { cat "$work/sign.log" >&2; fail "$arch: signing $exe failed"; }
-      osslsigncode verify -in "$files/$exe.signed" -CAfile "$cafile" >"$work/verify.log" 2>&1 ||
+      osslsigncode verify -in "$files/$exe.signed" "${verifyargs[@]}" >"$work/verify.log" 2>&1 ||
         { cat "$work/verify.log" >&2; fail "$arch: the signed $exe does not verify"; }
+      if [ ${#tsa_urls[@]} -gt 0 ] && ! grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"; then
+        cat "$work/verify.log" >&2; fail "$arch: the signed $exe has no timestamp that verifies"
+      fi
       mv "$files/$exe.signed" "$files/$exe"
       osslsigncode extract-signature -pem -in "$files/$exe" -out "$sigs/$exe.sig.pem" >"$work/extract.log" 2>&1 ||
         { cat "$work/extract.log" >&2; fail "$arch: the signature of $exe cannot be extracted"; }
@@ -304,6 +504,10 @@ info zlib-version "$zlib_version"
 if [ $sign = 1 ]; then
   program osslsigncode osslsigncode
   program openssl openssl
+  if [ $token = 1 ]; then
+    program pkcs11-engine "$engine"
+    program pkcs11-module "$module"
+  fi
 fi
 
 for arch in win32 win64; do
@@ -379,13 +583,21 @@ if grep -qF -e "$work" -e "$root" "$dist/BUILDINFO"; then fail "BUILDINFO holds 
 (cd "$dist" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >"$work/SHA256SUMS")
 mv "$work/SHA256SUMS" "$dist/SHA256SUMS"
 if [ $sign = 1 ]; then
-  with_pass openssl cms -sign -binary -md sha256 -in "$dist/SHA256SUMS" "${cmsargs[@]}" -outform PEM \
+  with_pass "${ssl[@]}" cms -sign -binary -md sha256 -in "$dist/SHA256SUMS" "${cmsargs[@]}" -outform PEM \
     -out "$dist/SHA256SUMS.sig" >"$work/cms.log" 2>&1 </dev/null ||
     { cat "$work/cms.log" >&2; fail "signing SHA256SUMS failed"; }
   openssl cms -verify -binary -purpose any -content "$dist/SHA256SUMS" -CAfile "$cafile" \
     -in "$dist/SHA256SUMS.sig" -inform PEM -out /dev/null >"$work/cms.log" 2>&1 ||
     { cat "$work/cms.log" >&2; fail "the signature of SHA256SUMS does not verify"; }
   echo "release: signed and verified SHA256SUMS"
+  if [ ${#tsa_urls[@]} -gt 0 ]; then
+    # A third party's word on when the sums, and so every file they list,
+    # existed: a verifier judges the signature at that time, after the
+    # certificate has expired too.
+    timestamp "$dist/SHA256SUMS" "$work/SHA256SUMS.tsr" || { cat "$work/ts.log" >&2; fail "timestamping SHA256SUMS failed"; }
+    mv "$work/SHA256SUMS.tsr" "$dist/SHA256SUMS.tsr"
+    echo "release: timestamped SHA256SUMS"
+  fi
 fi
 
 # ---- hand-over -------------------------------------------------------------------

@@ -1,27 +1,38 @@
 #!/usr/bin/env bash
 # The release as a product, built from scratch clones of the tree under test,
 # never from the developer's tree:
-# - two release builds in two directories give the same bytes and the same
-#   build record (BUILDINFO), which names the compilers of cmake/ with their
-#   Debian versions, holds no build path and is covered by SHA256SUMS;
+# - two release builds in two directories, one from a clone with
+#   core.autocrlf=true, give the same bytes and the same build record
+#   (BUILDINFO), which names the compilers of cmake/ with their Debian
+#   versions, holds no build path and is covered by SHA256SUMS;
 # - uncommitted changes to the version or to check-exe.sh do not reach it;
 # - the released launchers pass check-exe and one runs end to end;
 # - signed with a throwaway certificate (a PEM key with a password, and a
 #   PKCS#12 file), every exe verifies, a published signature attached to the
 #   unsigned rebuild gives the signed exe byte for byte, and SHA256SUMS.sig
 #   verifies, and fails for a changed SHA256SUMS; the password is on no
-#   command line, in no file and in the environment of no tool;
+#   command line, in no file and in the environment of no tool; a release
+#   without timestamps says, once, that its signatures end with the certificate;
+# - signed with a key on a SoftHSM2 token, a three-level PKI and a timestamp
+#   authority on 127.0.0.1 (after one that does not answer), given as paths
+#   relative to where the packager stands: every signature verifies against
+#   the root alone, with its timestamp, also after the certificate has
+#   expired, and SHA256SUMS.tsr verifies against the authority's root;
 # - a run interrupted during the build, the signing or the hand-over leaves
 #   no release files in its output directory, no temporary directory, and the
-#   directory's other files as they were;
-# - bad signing input fails with a clear message and leaves no release.
+#   directory's other files as they were; one during the build ends the build;
+# - bad signing input, and a timestamp authority that does not answer, fail
+#   with a clear message and leave no release; an output directory that holds
+#   another version's release is refused, nothing removed;
+# - .gitignore keeps keys, certificates and timestamp tokens out of commits.
 # Usage: test_release.sh WINDOWS_BUILD_DIR   (its sample programs run the
 # end-to-end case)
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
 tmp=$(mktemp -d /tmp/kst-release-test.XXXXXX)
-trap 'rm -rf "$tmp"' EXIT
+. "$root/tests/release/signing-fixtures.sh"
+trap 'stop_tsa; rm -rf "$tmp"' EXIT
 
 passed=0
 failed=0
@@ -63,7 +74,7 @@ run_release() {
 }
 fails() { ! "$@"; }
 
-release_names=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS SHA256SUMS.sig)
+release_names=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS SHA256SUMS.sig SHA256SUMS.tsr)
 no_release_files() {  # no_release_files DIR
   local file
   for file in "${release_names[@]}"; do [ ! -e "$1/$file" ] || return 1; done
@@ -88,6 +99,8 @@ git clone -q "$clone" "$clone2"
 sed -i 's/^project(KSTGATE VERSION [0-9.]* /project(KSTGATE VERSION 9.9.9 /' "$clone2/CMakeLists.txt"
 sed -i "2i touch '$tmp/work-tree-checker-ran'; exit 1" "$clone2/tools/check-exe.sh"
 echo "Not committed." >>"$clone2/README.md"
+# Its packager's git turns line ends into CRLF: the sources must not follow.
+git -C "$clone2" config core.autocrlf true
 check "the second clone's work tree has version 9.9.9" grep -q 'VERSION 9\.9\.9 ' "$clone2/CMakeLists.txt"
 # Its output directory holds the signatures of an earlier, signed release.
 mkdir -p "$tmp/b/$name-win64"
@@ -99,7 +112,7 @@ check "uncommitted changes: the zips have the commit's version" \
 check "uncommitted changes: the work tree's check-exe.sh is not run" test ! -e "$tmp/work-tree-checker-ran"
 
 for arch in win32 win64; do
-  check "$arch: the same zip from two build directories" cmp "$tmp/a/$name-$arch.zip" "$tmp/b/$name-$arch.zip"
+  check "$arch: the same zip from two build directories and git settings" cmp "$tmp/a/$name-$arch.zip" "$tmp/b/$name-$arch.zip"
   check "$arch: zip entries in their order" test "$(zip_names "$tmp/a/$name-$arch.zip")" = \
     "KSTGATE.exe kstscan.exe$([ -d "$clone/tools/kstcheck" ] && echo ' kstcheck.exe') README.md"
   unzip_to "$tmp/a/$name-$arch.zip" "$tmp/a-$arch"
@@ -132,6 +145,16 @@ for arch in win32 win64; do
   check "1.0.1: $arch manifest says 1.0.1.0" \
     bash -c "wrestool -x --raw --type=24 --name=1 '$tmp/v-$arch/KSTGATE.exe' | grep -q 'name=\"KSTGATE\" version=\"1.0.1.0\"'"
 done
+# Released into 1.0.1's directory, $version is refused before it builds,
+# naming 1.0.1's files and removing nothing.
+before=$(listing "$tmp/v")
+log=$(run_release "$release" -- "$tmp/v" 2>&1)
+if [ $? != 0 ] && grep -qF "KSTGATE-1.0.1-win64.zip" <<<"$log" && ! grep -q '^release: building' <<<"$log" &&
+   [ "$(listing "$tmp/v")" = "$before" ]; then
+  ok "refused: another version's release in the output directory, nothing removed"
+else
+  bad "refused: another version's release in the output directory" "$log"
+fi
 
 # ---- the build record ------------------------------------------------------------
 
@@ -167,9 +190,9 @@ if [ $? = 0 ]; then ok "released 64-bit launcher: full success end to end"; else
 # arguments and whether the password is in its environment, and openssl and
 # osslsigncode what the temporary and output directories hold; then the real
 # program runs. KST_STANDIN_SIGNAL="SIGNAL PROGRAM" makes one of them send
-# SIGNAL to the release script, once: cmake at the build (which then does not
-# run), osslsigncode at the first signing, mv after the second file moved
-# into the output directory.
+# SIGNAL to the release script, once: cmake at the build (which then runs,
+# and marks "build-ended" in the log if it is let finish), osslsigncode at the
+# first signing, mv after the second file moved into the output directory.
 
 secret=kst-pass-$RANDOM$RANDOM-$RANDOM
 printf '%s\n' "$secret" >"$tmp/secret"
@@ -205,13 +228,20 @@ signal_script() {
     pid=$(awk '$1 == "PPid:" {print $2}' "/proc/$pid/status" 2>/dev/null)
   done
   touch "$log/signalled"
-  [ -n "$target" ] && kill -s "$1" "$target" && echo "$me $*: sent $1" >>"$log/signals"
+  # (Recorded first: the signal may end this very process.)
+  [ -n "$target" ] && echo "$me $*: sent $1" >>"$log/signals" && kill -s "$1" "$target"
 }
 read -r signal at <<<"${KST_STANDIN_SIGNAL:-}"
 if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
   case $me in
     cmake)
-      if [ "$1" = --build ]; then signal_script "$signal"; exit 0; fi ;;
+      if [ "$1" = --build ]; then
+        echo $$ >"$log/build-pid"
+        signal_script "$signal"
+        "$real" "$@"; rc=$?
+        touch "$log/build-ended"
+        exit $rc
+      fi ;;
     osslsigncode)
       if [ "$1" = sign ]; then signal_script "$signal"; fi ;;
     mv)
@@ -236,7 +266,7 @@ with_standins() {
   local log=$1 dir=$2
   shift 2
   mkdir -p "$log/tmp"
-  run_release "$release" PATH="$standins:$PATH" TMPDIR="$log/tmp" KST_STANDIN_LOG="$log" KST_STANDIN_OUT="$dir" \
+  run_release "$release" PATH="$standins:$PATH" TMPDIR="$log/tmp" KST_STANDIN_LOG="$log" KST_STANDIN_OUT="$(cd "$(dirname "$dir")" && pwd)/${dir##*/}" \
     KST_STANDIN_SECRET="$tmp/secret" KST_STANDIN_SCRIPT="$release" "$@" -- "$dir"
 }
 # no_secret DESCRIPTION LOG: nothing the stand-ins saw holds the password.
@@ -266,6 +296,7 @@ openssl pkcs12 -export -inkey "$keys/signer.key" -in "$keys/signer.pem" -out "$k
 
 log=$(with_standins "$tmp/log-s" "$tmp/s" KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer-locked.key" \
   KST_SIGN_PASS="$secret" 2>&1) || bad "signed release builds (PEM key with a password)" "$log"
+check "signed without a timestamp authority: warned, once" test "$(grep -c 'stop verifying when the certificate expires' <<<"$log")" = 1
 no_secret "PEM key" "$tmp/log-s"
 check "signed: the sums cover zips, signatures and BUILDINFO and hold" bash -c "cd '$tmp/s' && sha256sum --quiet -c SHA256SUMS &&
   grep -q 'win64/KSTGATE.exe.sig.pem' SHA256SUMS && grep -q ' BUILDINFO\$' SHA256SUMS"
@@ -309,6 +340,55 @@ unzip_to "$tmp/p/$name-win64.zip" "$tmp/p-win64"
 check "PKCS#12: the signed launcher verifies" osslsigncode verify -CAfile "$keys/signer.pem" -in "$tmp/p-win64/KSTGATE.exe"
 check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$keys/signer.pem"
 
+# ---- a key on a token, a CA chain, timestamps ------------------------------------
+# Every path relative to where the packager stands (the PKI's directory),
+# the output directory too; the first timestamp URL does not answer.
+
+pki=$tmp/pki
+make_pki "$pki" && make_token "$pki" "$secret" || bad "the PKI and the token are made"
+start_tsa "$pki" || bad "the timestamp authority starts" "$(cat "$pki/tsa.log")"
+dead=http://127.0.0.1:$(closed_port)/
+log=$(cd "$pki" && with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
+  KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="pkcs11:token=kst;object=signer;type=cert" \
+  KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem 2>&1) ||
+  bad "token release builds" "$log"
+stop_tsa
+no_secret "token" "$tmp/log-t"
+check "token: OUT and the KST_SIGN_* paths are taken from where the packager stands" test -f "$pki/t/SHA256SUMS" -a ! -e "$clone/t"
+check "token: BUILDINFO names the PKCS#11 engine and module" grep -q '^pkcs11-module: .*softhsm2' "$pki/t/BUILDINFO"
+# with_timestamp EXE ARGS...: EXE verifies against the root alone, and so
+# does its timestamp against the authority's root.
+with_timestamp() {
+  local said
+  said=$(osslsigncode verify -CAfile "$pki/root.pem" -TSA-CAfile "$pki/tsa-root.pem" -in "$@" 2>&1) &&
+    grep -q '^Timestamp Server Signature verification: ok' <<<"$said"
+}
+later=$(($(date +%s) + 5 * 86400))  # both signing certificates have expired by then
+for arch in win32 win64; do
+  unzip_to "$pki/t/$name-$arch.zip" "$tmp/t-$arch"
+  for exe in $(cd "$tmp/t-$arch" && ls *.exe); do
+    check "token $arch $exe verifies against the root, with its timestamp" with_timestamp "$tmp/t-$arch/$exe"
+  done
+done
+check "token: expired by the time of verification, the timestamped launcher still verifies" \
+  with_timestamp "$tmp/t-win64/KSTGATE.exe" -time "$later"
+check "without a timestamp, an expired certificate's launcher does not" \
+  fails osslsigncode verify -CAfile "$keys/signer.pem" -time "$later" -in "$tmp/s-win64/KSTGATE.exe"
+osslsigncode attach-signature -sigin "$pki/t/$name-win64/KSTGATE.exe.sig.pem" -CAfile "$pki/root.pem" \
+  -TSA-CAfile "$pki/tsa-root.pem" -in "$tmp/a-win64/KSTGATE.exe" -out "$tmp/attached-t" >/dev/null 2>&1
+check "token: the unsigned rebuild with the timestamped signature attached is the signed exe" \
+  cmp "$tmp/attached-t" "$tmp/t-win64/KSTGATE.exe"
+check "token: SHA256SUMS.sig verifies against the root alone" verify_sums "$pki/t" "$pki/root.pem"
+check "token: SHA256SUMS.tsr verifies against the authority's root" \
+  openssl ts -verify -data "$pki/t/SHA256SUMS" -in "$pki/t/SHA256SUMS.tsr" -CAfile "$pki/tsa-root.pem"
+# As README tells a user to check SHA256SUMS.sig once the certificate has
+# expired: at the time of SHA256SUMS.tsr.
+stamped=$(date -d "$(openssl ts -reply -in "$pki/t/SHA256SUMS.tsr" -text 2>/dev/null | sed -n 's/^Time stamp: //p')" +%s)
+check "token: expired, SHA256SUMS.sig verifies at the time of SHA256SUMS.tsr only" bash -c "
+  verify() { openssl cms -verify -binary -purpose any -in '$pki/t/SHA256SUMS.sig' -inform PEM -content '$pki/t/SHA256SUMS' \
+    -CAfile '$pki/root.pem' -out /dev/null -attime \$1; }
+  ! verify $later && verify $stamped"
+
 # ---- interrupted -----------------------------------------------------------------
 
 # interrupted DESCRIPTION SIGNAL PROGRAM ENV...: a release into a directory
@@ -320,7 +400,7 @@ interrupted() {
   shift 3
   mkdir -p "$dir/keep" "$dir/.config"
   echo notes >"$dir/notes.txt"; echo mine >"$dir/keep/file"; echo dot >"$dir/.config/x"
-  echo older >"$dir/KSTGATE-0.9.0-win64.zip"
+  echo older >"$dir/KSTGATE-0.9.0-win64.zip.old"
   local before
   before=$(listing "$dir")
   cp -R "$tmp/s/." "$dir/"  # an earlier release
@@ -333,6 +413,13 @@ interrupted() {
     bad "$description: the output directory changed" "$(diff <(echo "$before") <(listing "$dir"))"
   fi
   if [ -z "$(ls -A "$log/tmp")" ]; then ok "$description: no temporary directory left"; else bad "$description: left $(ls -A "$log/tmp")"; fi
+  if [ "$program" = cmake ]; then
+    if [ -s "$log/build-pid" ] && [ ! -e "$log/build-ended" ] && ! kill -0 "$(cat "$log/build-pid")" 2>/dev/null; then
+      ok "$description: the build was ended with the release"
+    else
+      bad "$description: the build went on"; kill -- "$(cat "$log/build-pid")" 2>/dev/null
+    fi
+  fi
   found=$(grep -rlF "$secret" "$dir" "$log/tmp"; grep -sF "$secret" "$log/args" "$log/listing"; cat "$log/disk" 2>/dev/null)
   if [ -z "$found" ]; then ok "$description: no password left or seen"; else bad "$description: the password leaked" "$found"; fi
 }
@@ -367,6 +454,18 @@ refused "a wrong password" "wrong password" KST_SIGN_PKCS12="$keys/signer.p12" K
 refused "a PEM key with a wrong password" "wrong password" \
   KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer-locked.key" KST_SIGN_PASS=wrong
 refused "a PKCS#12 file without a password" "needs its password" KST_SIGN_PKCS12="$keys/signer.p12"
+refused "a timestamp authority that does not answer" "no timestamp authority answered" KST_SIGN_TSA="$dead" \
+  KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer.key" KST_SIGN_TSA_CAFILE="$pki/tsa-root.pem"
+refused "a CA's certificate without the root to verify against" "name the root" \
+  KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CHAIN="$pki/inter.pem"
+refused "a CA's certificate without its chain" "does not verify against" \
+  KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CAFILE="$pki/root.pem"
+refused "a wrong PIN" "wrong PIN" KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS=wrong \
+  KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="$pki/leaf.pem" \
+  KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem"
+
+check ".gitignore keeps keys, certificates and timestamp tokens out of commits" \
+  test "$(git -C "$clone" check-ignore a.pem a.key a.p12 a.pfx a.tsr sub/b.key | wc -l)" = 6
 
 echo "release: $passed passed, $failed failed"
 [ $failed = 0 ]
