@@ -38,17 +38,24 @@ BOOL AnsiToWide(const std::string& strText, std::u16string* pstrWide)
     return TRUE;
 }
 
+// UTF-16 text in code page uCodePage; "?" for each unit when it cannot be
+// converted at all.
+static std::string WideToCodePage(UINT uCodePage, const wchar_t* lpWide, size_t nUnits)
+{
+    if (!nUnits)
+        return std::string();
+    int nLength = WideCharToMultiByte(uCodePage, 0, lpWide, (int)nUnits, NULL, 0, NULL, NULL);
+    if (nLength <= 0)
+        return std::string(nUnits, '?');
+    std::string strText((size_t)nLength, '\0');
+    WideCharToMultiByte(uCodePage, 0, lpWide, (int)nUnits, &strText[0], nLength, NULL, NULL);
+    return strText;
+}
+
 std::string WideToAnsi(const std::u16string& strWide)
 {
-    if (strWide.empty())
-        return std::string();
     std::vector<wchar_t> wide(strWide.begin(), strWide.end());
-    int nLength = WideCharToMultiByte(g_uCodePage, 0, wide.data(), (int)wide.size(), NULL, 0, NULL, NULL);
-    if (nLength <= 0)
-        return std::string(strWide.size(), '?');
-    std::string strText((size_t)nLength, '\0');
-    WideCharToMultiByte(g_uCodePage, 0, wide.data(), (int)wide.size(), &strText[0], nLength, NULL, NULL);
-    return strText;
+    return WideToCodePage(g_uCodePage, wide.data(), wide.size());
 }
 
 long long FileTell(FILE* pFile)
@@ -119,14 +126,7 @@ int EnterDirectory(const std::string& strDir)
 std::string ArgumentText(const std::string& strArg)
 {
     std::wstring strWide = Utf8ToWide(strArg);
-    if (strWide.empty())
-        return std::string();
-    int nLength = WideCharToMultiByte(CP_ACP, 0, strWide.data(), (int)strWide.size(), NULL, 0, NULL, NULL);
-    if (nLength <= 0)
-        return std::string(strWide.size(), '?');
-    std::string strText((size_t)nLength, '\0');
-    WideCharToMultiByte(CP_ACP, 0, strWide.data(), (int)strWide.size(), &strText[0], nLength, NULL, NULL);
-    return strText;
+    return WideToCodePage(CP_ACP, strWide.data(), strWide.size());
 }
 
 UINT DefaultCodePage()
