@@ -966,14 +966,9 @@ DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
         g_state.dwLastError = pProcess ? 5 : 6;
         return WAIT_FAILED;
     }
-    if (HasEnded(*pProcess))
-        return WAIT_OBJECT_0;
-    if (dwMilliseconds) {
-        g_state.dwClock += dwMilliseconds;
-        if (HasEnded(*pProcess))
-            return WAIT_OBJECT_0;
-    }
-    return WAIT_TIMEOUT;
+    // Only polled: a wait with a time-out would pass fake time, which no
+    // caller needs.
+    return HasEnded(*pProcess) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
 HANDLE CreateJobObjectA(LPSECURITY_ATTRIBUTES lpJobAttributes, LPCSTR lpName)
@@ -999,15 +994,11 @@ BOOL SetInformationJobObject(HANDLE hJob, JOBOBJECTINFOCLASS JobObjectInformatio
     Job* pJob = FindJob(hJob);
     if (!pJob || !lpJobObjectInformation || g_state.nJobFailure == FAKE_JOB_LIMITS_FAIL)
         return FALSE;
-    DWORD dwFlags;
-    if (JobObjectInformationClass == JobObjectExtendedLimitInformation &&
-        cbJobObjectInformationLength == sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
-        dwFlags = ((JOBOBJECT_EXTENDED_LIMIT_INFORMATION*)lpJobObjectInformation)->BasicLimitInformation.LimitFlags;
-    else if (JobObjectInformationClass == JobObjectBasicLimitInformation &&
-             cbJobObjectInformationLength == sizeof(JOBOBJECT_BASIC_LIMIT_INFORMATION))
-        dwFlags = ((JOBOBJECT_BASIC_LIMIT_INFORMATION*)lpJobObjectInformation)->LimitFlags;
-    else
+    if (JobObjectInformationClass != JobObjectExtendedLimitInformation ||
+        cbJobObjectInformationLength != sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION))
         return FALSE;
+    DWORD dwFlags =
+        ((JOBOBJECT_EXTENDED_LIMIT_INFORMATION*)lpJobObjectInformation)->BasicLimitInformation.LimitFlags;
     pJob->dwLimitFlags = dwFlags;
     g_state.dwJobLimitFlags = dwFlags;
     return TRUE;
