@@ -259,22 +259,25 @@ Process* ProcessById(DWORD dwProcessId)
     return NULL;
 }
 
+// The open record behind a handle numbered from nBase in table, or NULL.
+template <typename T>
+T* FindOpenRecord(std::vector<T>& table, uintptr_t nBase, HANDLE hObject)
+{
+    uintptr_t nValue = (uintptr_t)hObject;
+    if (nValue < nBase || nValue - nBase >= table.size())
+        return NULL;
+    T* pRecord = &table[nValue - nBase];
+    return pRecord->bOpen ? pRecord : NULL;
+}
+
 Opened* FindOpened(HANDLE hProcess)
 {
-    uintptr_t nValue = (uintptr_t)hProcess;
-    if (nValue < 0x20000 || nValue - 0x20000 >= g_state.opened.size())
-        return NULL;
-    Opened* pOpened = &g_state.opened[nValue - 0x20000];
-    return pOpened->bOpen ? pOpened : NULL;
+    return FindOpenRecord(g_state.opened, 0x20000, hProcess);
 }
 
 Job* FindJob(HANDLE hJob)
 {
-    uintptr_t nValue = (uintptr_t)hJob;
-    if (nValue < 0x30000 || nValue - 0x30000 >= g_state.jobs.size())
-        return NULL;
-    Job* pJob = &g_state.jobs[nValue - 0x30000];
-    return pJob->bOpen ? pJob : NULL;
+    return FindOpenRecord(g_state.jobs, 0x30000, hJob);
 }
 
 // The process behind a process handle of either kind, with the rights the
