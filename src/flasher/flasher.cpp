@@ -109,19 +109,26 @@ static BOOL IsFlasherProcess(const FlasherRun* lpRun, DWORD dwProcessId, HANDLE*
         return FALSE;
     // The handle that answers the question is the one kept for the wait, so
     // that both are of the same process even if ids are reused meanwhile.
-    HANDLE hProcess = OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, dwProcessId);
-    if (!hProcess)
-        return FALSE;
-    BOOL bInJob = FALSE;
-    if (!IsProcessInJob(hProcess, lpRun->hJob, &bInJob) || !bInJob) {
-        CloseHandle(hProcess);
-        return FALSE;
+    // Windows answers for a handle with the limited query right, which it
+    // grants more widely; some systems answer only for the full one.
+    static const DWORD adwAccess[] = {PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                                      PROCESS_QUERY_INFORMATION | SYNCHRONIZE};
+    for (size_t i = 0; i < sizeof adwAccess / sizeof adwAccess[0]; i++) {
+        HANDLE hProcess = OpenProcess(adwAccess[i], FALSE, dwProcessId);
+        if (!hProcess)
+            continue;
+        BOOL bInJob = FALSE;
+        if (!IsProcessInJob(hProcess, lpRun->hJob, &bInJob)) {
+            CloseHandle(hProcess);
+            continue;
+        }
+        if (bInJob && phProcess)
+            *phProcess = hProcess;
+        else
+            CloseHandle(hProcess);
+        return bInJob;
     }
-    if (phProcess)
-        *phProcess = hProcess;
-    else
-        CloseHandle(hProcess);
-    return TRUE;
+    return FALSE;
 }
 
 // The first top-level window of class lpClass and caption lpCaption (both
@@ -160,15 +167,13 @@ static void FindFlasherWindow(FlasherRun* lpRun)
     }
 }
 
-// A flasher may show its dialog and then go on setting it up before it
-// decides whether Flash BIOS may be pressed. A message sent to the dialog
-// returns only once its thread has handled everything before it, that
-// set-up included: only then is what the dialog shows worth reading.
-// FALSE when the flasher does not answer in time.
-static BOOL WaitUntilSetUp()
+// Whether the flasher handles a message sent to its dialog within
+// dwTimeoutMs: a thread handles a sent message only once it is done with
+// everything before it, a set-up run in one go included.
+static BOOL FlasherAnswers(DWORD dwTimeoutMs)
 {
     DWORD_PTR dwResult = 0;
-    return SendMessageTimeoutA(g_hFlasherWnd, WM_NULL, 0, 0, SMTO_NORMAL, FLASHER_SETUP_TIMEOUT_MS, &dwResult) != 0;
+    return SendMessageTimeoutA(g_hFlasherWnd, WM_NULL, 0, 0, SMTO_NORMAL, dwTimeoutMs, &dwResult) != 0;
 }
 
 // The Flash BIOS button: control 101 of the dialog, or else a top-level
@@ -181,16 +186,59 @@ static HWND FindFlashButton(const FlasherRun* lpRun)
     return FindFlasherProcessWindow(lpRun, FLASH_BUTTON_CLASS, FLASH_BUTTON_CAPTION, NULL);
 }
 
-// A user can press the button only while both it and the dialog are
-// enabled (a flasher showing a box of its own has its dialog disabled).
-// Checks that at once and then after every pause, at most as many times as
-// the window is searched for: about five seconds.
+// Whether a window shows itself: its own style, whatever its parent's.
+static BOOL IsShown(HWND hWnd)
+{
+    return (GetWindowLongA(hWnd, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// What one look at the dialog finds.
+enum { DIALOG_GONE, DIALOG_SILENT, DIALOG_DISABLED, DIALOG_BLOCKED, DIALOG_PRESSABLE };
+
+static int LookAtDialog(HWND hButton)
+{
+    if (!IsWindow(g_hFlasherWnd))
+        return DIALOG_GONE;
+    if (!FlasherAnswers(FLASHER_CHECK_TIMEOUT_MS))
+        return IsWindow(g_hFlasherWnd) ? DIALOG_SILENT : DIALOG_GONE;
+    // A flasher showing a box of its own has its dialog disabled until its
+    // user answers that box.
+    if (!IsWindowEnabled(g_hFlasherWnd))
+        return DIALOG_DISABLED;
+    if (IsShown(g_hFlasherWnd) && IsShown(hButton) && IsWindowEnabled(hButton))
+        return DIALOG_PRESSABLE;
+    return DIALOG_BLOCKED;
+}
+
+// A user can press the button only while it is shown and enabled in a
+// shown and enabled dialog of a flasher that answers. A flasher may change
+// that a moment after its dialog is up (from a timer, a posted message or
+// another thread), so the button counts only once it has stayed so for
+// FLASHER_STABLE_MS; any break starts that again. Gives up when the dialog
+// goes away, when the flasher does not answer for FLASHER_SETUP_TIMEOUT_MS
+// in a row, or when an enabled dialog's button has not been pressable for
+// FLASHER_BLOCKED_LIMIT_MS in all. A disabled dialog is waited for as long
+// as it is there and its flasher answers.
 static BOOL WaitUntilPressable(HWND hButton)
 {
-    for (int nCount = 1;; nCount++) {
-        if (IsWindowEnabled(hButton) && IsWindowEnabled(g_hFlasherWnd))
+    DWORD dwSilent = 0, dwBlocked = 0, dwPressable = 0;
+    int nLast = DIALOG_GONE;
+    DWORD dwLast = GetTickCount();
+    for (;;) {
+        int nState = LookAtDialog(hButton);
+        DWORD dwNow = GetTickCount();
+        DWORD dwSpent = dwNow - dwLast;
+        dwLast = dwNow;
+        if (nState == DIALOG_GONE)
+            return FALSE;
+        dwSilent = nState == DIALOG_SILENT ? dwSilent + dwSpent : 0;
+        if (nState == DIALOG_BLOCKED)
+            dwBlocked += dwSpent;
+        dwPressable = nState == DIALOG_PRESSABLE && nLast == DIALOG_PRESSABLE ? dwPressable + dwSpent : 0;
+        nLast = nState;
+        if (dwPressable >= FLASHER_STABLE_MS)
             return TRUE;
-        if (nCount > FLASHER_SEARCH_LIMIT)
+        if (dwSilent >= FLASHER_SETUP_TIMEOUT_MS || dwBlocked >= FLASHER_BLOCKED_LIMIT_MS)
             return FALSE;
         Sleep(FLASHER_SEARCH_PAUSE_MS);
     }
@@ -235,9 +283,17 @@ int RunFlasher(LPCSTR lpCmdLine)
         CloseFlasherHandles(&run);
         return RC_FLASHER_WINDOW;
     }
-    ShowWindow(g_hFlasherWnd, SW_SHOW);
+    // Showing a window of a thread that is still busy would wait for that
+    // thread without end: the flasher is asked first, and the dialog is
+    // then asked to show itself, which it does before it answers again.
     HWND hButton = NULL;
-    if (!WaitUntilSetUp() || !(hButton = FindFlashButton(&run)) || !WaitUntilPressable(hButton)) {
+    BOOL bPressable = FlasherAnswers(FLASHER_SETUP_TIMEOUT_MS);
+    if (bPressable) {
+        ShowWindowAsync(g_hFlasherWnd, SW_SHOW);
+        hButton = FindFlashButton(&run);
+        bPressable = hButton && WaitUntilPressable(hButton);
+    }
+    if (!bPressable) {
         CloseFlasherHandles(&run);
         return RC_FLASH_BUTTON;
     }

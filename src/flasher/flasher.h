@@ -13,16 +13,27 @@
 #define SWITCHED_EDIT_CLASS "Edit"
 
 // The window is searched at most FLASHER_SEARCH_LIMIT + 1 times, each search
-// followed by a pause of FLASHER_SEARCH_PAUSE_MS: about five seconds. A
-// disabled Flash BIOS button (or dialog) is checked as often.
+// followed by a pause of FLASHER_SEARCH_PAUSE_MS: about five seconds (up to
+// about eight where a pause lasts a 15.6 ms timer tick).
 #define FLASHER_SEARCH_LIMIT 500
 #define FLASHER_SEARCH_PAUSE_MS 10
 // Windows of the flasher's class and caption looked at in one search, the
 // flasher's own among them.
 #define FLASHER_WALK_LIMIT 4096
 #define FLASHER_EXIT_POLL_MS 100
-// How long the flasher may take to finish setting up its dialog once found.
-#define FLASHER_SETUP_TIMEOUT_MS 5000
+// How long the flasher may take to answer at all once its dialog is found
+// (it may still be reading the BIOS or loading its driver), and how long it
+// may go without answering while its button is waited for.
+#define FLASHER_SETUP_TIMEOUT_MS 60000
+// Each check of the button waits this long for the flasher's answer; a
+// slower answer breaks the button's run of being pressable.
+#define FLASHER_CHECK_TIMEOUT_MS 250
+// The button is pressed only once it has stayed pressable this long.
+#define FLASHER_STABLE_MS 1000
+// An enabled dialog whose button cannot be pressed is given this long in
+// all, about as long as the window search (a disabled dialog, behind a box
+// of the flasher's own, is waited for without this limit).
+#define FLASHER_BLOCKED_LIMIT_MS 5000
 
 #define FLASHER_TITLE_SIZE 520
 #define CLASS_NAME_SIZE 260
@@ -31,11 +42,12 @@
 // Flash BIOS button with its window taken over, waits for its end (and for
 // the end of the dialog's own process) and deletes its leftovers. Only
 // windows of the started process and of the processes it starts count; the
-// dialog is judged once the flasher has handled all that came before, and
-// the button is pressed only once it and its dialog are enabled. 0,
-// RC_FLASHER_START, RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, one
-// that stayed disabled, or a flasher that did not answer); on the last two
-// the flasher is left running.
+// dialog is shown once the flasher answers, and the button is pressed only
+// once it has stayed shown and enabled, in a shown and enabled dialog of a
+// flasher that answers, for FLASHER_STABLE_MS. 0, RC_FLASHER_START,
+// RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, one that did not become
+// pressable in time, a dialog that went away, or a flasher that did not
+// answer); on the last two the flasher is left running.
 int RunFlasher(LPCSTR lpCmdLine);
 
 // Keeps the flasher window's caption in g_szFlasherTitle.

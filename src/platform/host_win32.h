@@ -74,6 +74,7 @@ typedef intptr_t(WINAPI* FARPROC)();
 
 #define SYNCHRONIZE 0x00100000u
 #define PROCESS_QUERY_INFORMATION 0x0400u
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000u
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
@@ -86,6 +87,9 @@ typedef intptr_t(WINAPI* FARPROC)();
 
 #define SW_HIDE 0
 #define SW_SHOW 5
+#define GWL_STYLE (-16)
+#define WS_VISIBLE 0x10000000L
+#define WS_DISABLED 0x08000000L
 #define WM_NULL 0x0000u
 #define WM_COMMAND 0x0111u
 #define SMTO_NORMAL 0x0000u
@@ -226,6 +230,9 @@ HWND FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass, LPCST
 DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 BOOL IsWindowEnabled(HWND hWnd);
 BOOL ShowWindow(HWND hWnd, int nCmdShow);
+BOOL ShowWindowAsync(HWND hWnd, int nCmdShow);
+BOOL IsWindow(HWND hWnd);
+LONG GetWindowLongA(HWND hWnd, int nIndex);
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem);
 int GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 BOOL SetWindowTextA(HWND hWnd, LPCSTR lpString);

@@ -24,6 +24,7 @@ struct Window {
     int nAppearAtSearch;
     DWORD dwProcessId;  // FAKE_LATEST_PROCESS: the one started last
     DWORD dwBusyUntil;
+    DWORD dwGoneAtMs;   // destroyed from this fake time on
 };
 
 struct EnableChange {
@@ -156,7 +157,7 @@ bool WindowExists(HWND hWnd)
         return false;
     if (pWindow->hParent)
         return WindowExists(pWindow->hParent);
-    return g_state.nFindCount >= pWindow->nAppearAtSearch;
+    return g_state.nFindCount >= pWindow->nAppearAtSearch && g_state.dwClock < pWindow->dwGoneAtMs;
 }
 
 // The process id of a window: its top-level window's owner.
@@ -590,8 +591,16 @@ HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int
     window.nAppearAtSearch = nAppearAtSearch;
     window.dwProcessId = dwProcessId;
     window.dwBusyUntil = 0;
+    window.dwGoneAtMs = FAKE_FOREVER;
     g_state.windows.push_back(window);
     return (HWND)(uintptr_t)g_state.windows.size();
+}
+
+void FakeSetGoneAt(HWND hWnd, DWORD dwAtMs)
+{
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (pWindow)
+        pWindow->dwGoneAtMs = dwAtMs;
 }
 
 void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled)
@@ -1192,9 +1201,48 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow)
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
         return FALSE;
+    // Showing a hidden window of another thread waits until that thread
+    // has shown it: for ever, if it never gets to it.
+    if (!pWindow->bVisible && pWindow->dwBusyUntil == FAKE_FOREVER) {
+        fprintf(stderr, "fake platform: ShowWindow waits for ever on a window whose thread never answers\n");
+        abort();
+    }
+    if (!pWindow->bVisible)
+        WaitForWindowThread(hWnd);
     BOOL bWasVisible = pWindow->bVisible;
     pWindow->bVisible = nCmdShow != SW_HIDE;
     return bWasVisible;
+}
+
+BOOL ShowWindowAsync(HWND hWnd, int nCmdShow)
+{
+    NoteCall("ShowWindowAsync");
+    Log("ShowWindowAsync " + HandleText(hWnd) + " " + std::to_string(nCmdShow));
+    Window* pWindow = FindWindowRecord(hWnd);
+    if (!pWindow || !WindowExists(hWnd))
+        return FALSE;
+    pWindow->bVisible = nCmdShow != SW_HIDE;
+    return TRUE;
+}
+
+BOOL IsWindow(HWND hWnd)
+{
+    NoteCall("IsWindow");
+    BOOL bExists = WindowExists(hWnd) ? TRUE : FALSE;
+    Log("IsWindow " + HandleText(hWnd) + " -> " + std::to_string(bExists));
+    return bExists;
+}
+
+LONG GetWindowLongA(HWND hWnd, int nIndex)
+{
+    NoteCall("GetWindowLongA");
+    ApplyEnableChanges();
+    Window* pWindow = FindWindowRecord(hWnd);
+    LONG lStyle = 0;
+    if (pWindow && WindowExists(hWnd) && nIndex == GWL_STYLE)
+        lStyle = (pWindow->bVisible ? WS_VISIBLE : 0) | (pWindow->bEnabled ? 0 : WS_DISABLED);
+    Log("GetWindowLongA " + HandleText(hWnd) + " " + std::to_string(nIndex) + " -> " + std::to_string(lStyle));
+    return lStyle;
 }
 
 HWND GetDlgItem(HWND hDlg, int nIDDlgItem)

@@ -141,14 +141,17 @@ HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent = NU
 // From fake time dwAtMs on (the clock that Sleep advances), the window is
 // enabled or disabled as the flasher itself would do it.
 void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled);
+// From fake time dwAtMs on the window is gone (its flasher closed it).
+void FakeSetGoneAt(HWND hWnd, DWORD dwAtMs);
 std::string FakeWindowText(HWND hWnd);
 BOOL FakeWindowEnabled(HWND hWnd);
 BOOL FakeWindowVisible(HWND hWnd);
 int FakeFindCount();  // searches made
 // The window's thread handles no message before fake time dwUntilMs (it is
 // still setting the window up): a message sent before then waits, and one
-// sent with a time-out shorter than that gives up. FAKE_FOREVER: it never
-// answers.
+// sent with a time-out shorter than that gives up; so does ShowWindow on the
+// window while it is hidden. FAKE_FOREVER: it never answers (and such a
+// ShowWindow aborts the test: it would wait for ever).
 void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs);
 // Called for every SendMessageA; its result is SendMessageA's result.
 void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler);

@@ -92,11 +92,11 @@ protected:
 
 TEST_F(FlasherTest, WholeRunInOrder)
 {
-    QueueFlasher(150);
+    QueueFlasher(1150);
     AddDialog();
     WriteLeftovers();
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
-    const std::vector<std::string> expected = {
+    const std::vector<std::string> start = {
         "CreateProcessA (null)|WINKESTROM.EXE /auto",
         "CreateJobObjectA (null) (null)",
         "SetInformationJobObject 0x30000 9",
@@ -105,11 +105,20 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1",
         "GetWindowThreadProcessId 0x1 -> 100",
         "Sleep 10",
-        "ShowWindow 0x1 5",
-        "SendMessageTimeoutA 0x1 0 0 0 0 5000",
+        "SendMessageTimeoutA 0x1 0 0 0 0 60000",
+        "ShowWindowAsync 0x1 5",
         "GetDlgItem 0x1 101 -> 0x2",
-        "IsWindowEnabled 0x2 -> 1",
+    };
+    // Then a check every pause for a second, each one like the first.
+    const std::vector<std::string> check = {
+        "IsWindow 0x1 -> 1",
+        "SendMessageTimeoutA 0x1 0 0 0 0 250",
         "IsWindowEnabled 0x1 -> 1",
+        "GetWindowLongA 0x1 -16 -> 268435456",
+        "GetWindowLongA 0x2 -16 -> 268435456",
+        "IsWindowEnabled 0x2 -> 1",
+    };
+    const std::vector<std::string> end = {
         "GetWindowTextA 0x1 520",
         "SetWindowTextA 0x1|Please wait when flashing BIOS...",
         "EnumChildWindows 0x1 0",
@@ -120,7 +129,7 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "EnumChildWindows 0x1 1",
         "EnableWindow 0x2 1",
         "EnableWindow 0x3 1",
-        // Started at 0, found at 10: still running at 10 and 110, ended at 210.
+        // Pressed at 1010: still running then and at 1110, ended at 1210.
         "WaitForSingleObject 0x1000 0",
         "Sleep 100",
         "WaitForSingleObject 0x1000 0",
@@ -133,6 +142,13 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "DeleteFileA BIOS.BAK",
         "DeleteFileA WINKESTROM.GID",
     };
+    std::vector<std::string> expected = start;
+    for (int i = 0; i <= FLASHER_STABLE_MS / FLASHER_SEARCH_PAUSE_MS; i++) {
+        expected.insert(expected.end(), check.begin(), check.end());
+        if (i < FLASHER_STABLE_MS / FLASHER_SEARCH_PAUSE_MS)
+            expected.push_back("Sleep 10");
+    }
+    expected.insert(expected.end(), end.begin(), end.end());
     EXPECT_EQ(FakeLog(), expected);
     EXPECT_EQ(FakeOpenHandles(), 0);
     EXPECT_FALSE(FileExists("BIOS.BAK"));
@@ -206,8 +222,10 @@ TEST_F(FlasherTest, SearchCountAndPauses)
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
     EXPECT_EQ(FakeFindCount(), 1);
     EXPECT_EQ(Find("Sleep 10"), Find("FindWindowExA") + 2);
-    EXPECT_EQ(Find("ShowWindow"), Find("Sleep 10") + 1);
-    EXPECT_EQ(CountExact("Sleep 10"), 1);
+    EXPECT_EQ(Find("SendMessageTimeoutA"), Find("Sleep 10") + 1);
+    // One pause after the search, the rest while the button stays pressable.
+    const int nStablePauses = FLASHER_STABLE_MS / FLASHER_SEARCH_PAUSE_MS;
+    EXPECT_EQ(CountExact("Sleep 10"), 1 + nStablePauses);
 
     // Appearing at the last search still counts.
     FakeReset();
@@ -216,7 +234,7 @@ TEST_F(FlasherTest, SearchCountAndPauses)
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
     EXPECT_EQ(FakeFindCount(), 501);
     EXPECT_EQ(FakeLogCount("FindWindowExA 0x0 #32770"), 501);
-    EXPECT_EQ(CountExact("Sleep 10"), 501);
+    EXPECT_EQ(CountExact("Sleep 10"), 501 + nStablePauses);
     EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
     // Searches and pauses alternate, starting with a search.
     const size_t nFirst = (size_t)Find("FindWindowExA");
@@ -404,9 +422,10 @@ TEST_F(FlasherTest, CaptionAndControlsAroundTheCommand)
 
 TEST_F(FlasherTest, WaitsForTheEnd)
 {
-    // The dialog is found at fake time 10; the end is read every 100 ms
-    // from then on, and the wait stops after the pause that follows the
-    // first reading that finds every process it waits for ended.
+    // The dialog is found at fake time 10 and pressed a second later; the
+    // end is read every 100 ms from then on, and the wait stops after the
+    // pause that follows the first reading that finds every process it
+    // waits for ended.
     struct {
         const char* lpName;
         DWORD dwFlasherRunMs;    // the started process
@@ -414,11 +433,11 @@ TEST_F(FlasherTest, WaitsForTheEnd)
         DWORD dwDialogEndAtMs;   // 0: the dialog is the started process's own
         int nPolls;
     } cases[] = {
-        {"the flasher runs until 1000", 1000, 0, 0, 11},
-        {"an exit code that reads as still running", 300, STILL_ACTIVE, 0, 4},
-        {"a wrapper that ends at once, its flasher at 1000", 0, 0, 1000, 11},
-        {"a wrapper that waits for its flasher", 2000, 0, 1000, 21},
-        {"a wrapper that ends after its flasher, with 259", 1500, STILL_ACTIVE, 1000, 16},
+        {"the flasher runs until 2000", 2000, 0, 0, 11},
+        {"an exit code that reads as still running", 1300, STILL_ACTIVE, 0, 4},
+        {"a wrapper that ends at once, its flasher at 2000", 0, 0, 2000, 11},
+        {"a wrapper that waits for its flasher", 3000, 0, 2000, 21},
+        {"a wrapper that ends after its flasher, with 259", 2500, STILL_ACTIVE, 2000, 16},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lpName);
@@ -438,9 +457,9 @@ TEST_F(FlasherTest, WaitsForTheEnd)
         });
         EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
         EXPECT_EQ(FakeLogCount("Sleep 100"), c.nPolls);
-        EXPECT_EQ(FakeSleptTotal(), 10u + 100u * (DWORD)c.nPolls);
+        EXPECT_EQ(FakeSleptTotal(), 10u + FLASHER_STABLE_MS + 100u * (DWORD)c.nPolls);
         // The leftovers go only once the flasher has ended and its handles are closed.
-        EXPECT_LT(FindLast("Sleep 100"), Find("CloseHandle"));
+        EXPECT_LT(FindLast("Sleep 100"), Find("CloseHandle 0x1000"));
         EXPECT_LT(FindLast("CloseHandle"), Find("DeleteFileA"));
         EXPECT_EQ(FakeOpenHandles(), 0);
         EXPECT_FALSE(FileExists("BIOS.BAK"));
@@ -601,9 +620,9 @@ TEST_F(OwnDialogTest, DialogOfAProgramTheFlasherStarted)
         QueueFlasher(c.nCode == RC_SUCCESS ? 0 : FAKE_FOREVER);
         DWORD dwOwner = FAKE_LATEST_PROCESS;
         if (c.nOwner != kStarted)
-            dwOwner = FakeAddProcess(100, 500);
+            dwOwner = FakeAddProcess(100, 1500);
         if (c.nOwner == kGrandchild)
-            dwOwner = FakeAddProcess(dwOwner, 500);
+            dwOwner = FakeAddProcess(dwOwner, 1500);
         DWORD dwUnrelated = FakeAddProcess(0);
         m_other = {FakeAddWindow("#32770", "Vesmar WinKestrom", NULL, 0, TRUE, FALSE, 1, dwUnrelated)};
         m_other.push_back(FakeAddWindow("Button", "Flash BIOS", m_other[0], IDC_FLASH_BIOS));
@@ -672,34 +691,45 @@ TEST_F(OwnDialogTest, FlashButtonOfAnotherProgramDoesNotCount)
     EXPECT_EQ(FakeLogLines("SendMessageA"), std::vector<std::string>{"SendMessageA 0x1 273 101 0"});
 }
 
-TEST_F(OwnDialogTest, DisabledButtonOrDialogIsPressedOnlyOnceEnabled)
+TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
 {
     // The dialog is found at fake time 10 (one search and its pause). A
-    // flasher may still be setting it up then, and disable the button at
-    // the end of that: what it shows counts only once that is done.
-    enum { kButton = 1, kDialog = 2, kBoth = 3 };
+    // flasher may still be setting it up then, or change its dialog a moment
+    // later: the button is pressed only after a second of being shown and
+    // enabled in a shown, enabled dialog of a flasher that answers.
+    enum { kButton = 1, kDialog = 2, kHidden = 4 };
     struct {
         const char* lpName;
-        int nDisabled;        // what the flasher disables
+        int nDisabled;        // what the flasher disables (kHidden: the button is hidden)
         DWORD dwDisabledAt;   // when: 0, when the dialog is found
         DWORD dwEnabledAt;    // when it enables them again; FAKE_FOREVER: never
         DWORD dwSetUpUntil;   // its set-up ends; FAKE_FOREVER: it never answers
+        DWORD dwGoneAt;       // the dialog is closed by its user
         BOOL bFallback;       // no control 101: a top-level "Flash BIOS" button
         int nCode;
+        DWORD dwDoneAt;       // pressed, or given up
     } cases[] = {
-        {"button, enabled after 30 ms", kButton, 0, 40, 0, FALSE, RC_SUCCESS},
-        {"dialog behind a box, enabled after 1.5 s", kDialog, 0, 1510, 0, FALSE, RC_SUCCESS},
-        {"both, enabled after 4.99 s", kBoth, 0, 5000, 0, FALSE, RC_SUCCESS},
-        {"button never enabled", kButton, 0, FAKE_FOREVER, 0, FALSE, RC_FLASH_BUTTON},
-        {"dialog never enabled", kDialog, 0, FAKE_FOREVER, 0, FALSE, RC_FLASH_BUTTON},
-        {"both enabled a moment too late", kBoth, 0, 5020, 0, FALSE, RC_FLASH_BUTTON},
-        {"set-up of 2 s that disables the button at its end", kButton, 2000, FAKE_FOREVER, 2000, FALSE,
-         RC_FLASH_BUTTON},
-        {"set-up of 2 s, then enabled", kButton, 0, 1000, 2000, FALSE, RC_SUCCESS},
-        {"a flasher that never answers", 0, 0, FAKE_FOREVER, FAKE_FOREVER, FALSE, RC_FLASH_BUTTON},
-        {"fallback button, enabled late", kButton, 0, 300, 0, TRUE, RC_SUCCESS},
-        {"fallback button never enabled", kButton, 0, FAKE_FOREVER, 0, TRUE, RC_FLASH_BUTTON},
-        {"fallback button, dialog never enabled", kDialog, 0, FAKE_FOREVER, 0, TRUE, RC_FLASH_BUTTON},
+        {"button, enabled after 30 ms", kButton, 0, 40, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1040},
+        {"dialog behind a box of its own for 8 s", kDialog, 0, 8000, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 9000},
+        {"button enabled after 4.99 s", kButton, 0, 5000, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 6000},
+        {"button never enabled", kButton, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_FLASH_BUTTON, 5010},
+        {"button enabled a moment too late", kButton, 0, 5020, 0, FAKE_FOREVER, FALSE, RC_FLASH_BUTTON, 5010},
+        {"dialog behind a box, closed by its user", kDialog, 0, FAKE_FOREVER, 0, 20000, FALSE, RC_FLASH_BUTTON,
+         20000},
+        {"set-up of 2 s that disables the button at its end", kButton, 2000, FAKE_FOREVER, 2000, FAKE_FOREVER, FALSE,
+         RC_FLASH_BUTTON, 7000},
+        {"set-up of 8 s", 0, 0, FAKE_FOREVER, 8000, FAKE_FOREVER, FALSE, RC_SUCCESS, 9000},
+        {"button enabled as an 8 s set-up ends", kButton, 0, 8000, 8000, FAKE_FOREVER, FALSE, RC_SUCCESS, 9000},
+        {"button disabled 400 ms after the dialog is up", kButton, 410, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE,
+         RC_FLASH_BUTTON, 5400},
+        {"button disabled for a moment: its second starts again", kButton, 500, 600, 0, FAKE_FOREVER, FALSE,
+         RC_SUCCESS, 1600},
+        {"hidden button", kHidden, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_FLASH_BUTTON, 5010},
+        {"hidden dialog that never answers", 0, 0, FAKE_FOREVER, FAKE_FOREVER, FAKE_FOREVER, FALSE,
+         RC_FLASH_BUTTON, 60010},
+        {"fallback button, enabled late", kButton, 0, 300, 0, FAKE_FOREVER, TRUE, RC_SUCCESS, 1300},
+        {"fallback button never enabled", kButton, 0, FAKE_FOREVER, 0, FAKE_FOREVER, TRUE, RC_FLASH_BUTTON, 5010},
+        {"fallback button hidden", kHidden, 0, FAKE_FOREVER, 0, FAKE_FOREVER, TRUE, RC_FLASH_BUTTON, 5010},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lpName);
@@ -707,11 +737,12 @@ TEST_F(OwnDialogTest, DisabledButtonOrDialogIsPressedOnlyOnceEnabled)
         WriteLeftovers();
         // A flasher that runs on past the launcher's wait, and ends
         // (should it be pressed all the same, the test ends too).
-        QueueFlasher(10000);
-        HWND hDialog = AddDialog("Vesmar WinKestrom", 1, !c.bFallback);
-        if (c.bFallback)
-            m_hButton = FakeAddWindow("Button", "Flash BIOS");
+        QueueFlasher(100000);
+        HWND hDialog = AddDialog("Vesmar WinKestrom", 1, FALSE);
+        m_hButton = FakeAddWindow("Button", "Flash BIOS", c.bFallback ? NULL : hDialog,
+                                  c.bFallback ? 0 : IDC_FLASH_BIOS, TRUE, !(c.nDisabled & kHidden));
         FakeSetBusyUntil(hDialog, c.dwSetUpUntil);
+        FakeSetGoneAt(hDialog, c.dwGoneAt);
         std::vector<HWND> disabled;
         if (c.nDisabled & kButton)
             disabled.push_back(m_hButton);
@@ -728,34 +759,32 @@ TEST_F(OwnDialogTest, DisabledButtonOrDialogIsPressedOnlyOnceEnabled)
             return 0;
         });
         EXPECT_EQ(RunFlasher(kTail), c.nCode);
-        // Whatever the outcome, the dialog's state is read only once the
-        // flasher has handled what came before.
-        EXPECT_LT(Find("ShowWindow"), Find("SendMessageTimeoutA"));
-        EXPECT_EQ(Find("IsWindowEnabled", Find("ShowWindow")), Find("IsWindowEnabled", Find("SendMessageTimeoutA")));
+        // Nothing waits on the flasher without a bound: it is asked first,
+        // and only then asked to show its dialog, whose state is read once
+        // the flasher has handled that.
+        EXPECT_EQ(FakeLogCount("ShowWindow "), 0);
+        int nShow = Find("ShowWindowAsync");
+        if (c.dwSetUpUntil == FAKE_FOREVER) {
+            EXPECT_EQ(nShow, -1);
+            EXPECT_EQ(FakeLogCount("IsWindowEnabled"), 0);
+        } else {
+            EXPECT_LT(Find("SendMessageTimeoutA"), nShow);
+            EXPECT_LT(Find("SendMessageTimeoutA", nShow), Find("IsWindowEnabled"));
+        }
         if (c.nCode == RC_SUCCESS) {
-            // Pressed at the first check after the flasher's set-up and after
-            // it enabled the button.
-            EXPECT_EQ(dwPressedAt, std::max({c.dwEnabledAt, c.dwSetUpUntil, (DWORD)10}));
+            EXPECT_EQ(dwPressedAt, c.dwDoneAt);
             EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
             EXPECT_LT(FindLast("IsWindowEnabled"), Find("SetWindowTextA"));
             continue;
         }
-        // -5 with the flasher left exactly as it was: shown, nothing else.
-        EXPECT_TRUE(FakeWindowVisible(hDialog));
+        // -5 with the flasher left exactly as it was: shown (once it
+        // answered), nothing else.
+        EXPECT_EQ(GetTickCount(), c.dwDoneAt);
+        EXPECT_EQ(FakeWindowVisible(hDialog), nShow >= 0);
         EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
         for (HWND hWnd : disabled)
             EXPECT_FALSE(FakeWindowEnabled(hWnd));
         ExpectLeftAlone();
-        if (c.dwSetUpUntil == FAKE_FOREVER) {
-            // Given about five seconds to answer, and nothing read after.
-            EXPECT_EQ(GetTickCount(), 10u + 5000u);
-            EXPECT_EQ(FakeLogCount("IsWindowEnabled"), 0);
-            continue;
-        }
-        // 501 checks about five seconds apart in all.
-        EXPECT_EQ(FakeLogCount(("IsWindowEnabled " + Hex(disabled[0])).c_str()), 501);
-        EXPECT_EQ(CountExact("Sleep 10"), 1 + 500);
-        EXPECT_EQ(FakeSleptTotal(), 10u + 5000u);
     }
 }
 

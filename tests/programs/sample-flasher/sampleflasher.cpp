@@ -11,11 +11,14 @@
 // dialog, as while a box of its own is open), -setupms MS (once shown, the
 // dialog is still set up for MS, handling no message meanwhile),
 // -setupdisable (that set-up ends by disabling Flash BIOS for good),
+// -setuptimer MS (that set-up runs from a timer MS after the dialog is up,
+// the thread idle until then),
 // -gidatexit (writes WINKESTROM.GID again just before it ends).
 // Log: FLASHER.LOG in the current directory:
 //   CMDLINE <command line>         at the start
 //   READY                          the dialog and its controls are made
 //   SELF ENABLE <id>|DIALOG        the flasher enables it on its own
+//   SELF SETUP                     its set-up runs from the timer
 //   SETTEXT <caption>              the dialog's caption is set
 //   ENABLE <id>|DIALOG <0|1>       a control, or the dialog, is enabled or disabled
 //   SHOW <0|1>                     the dialog is shown or hidden
@@ -43,6 +46,23 @@ static bool g_bGidAtExit;
 #define TIMER_LIFE 2
 #define TIMER_ENABLE_BUTTON 3
 #define TIMER_ENABLE_DIALOG 4
+#define TIMER_SETUP 5
+
+static DWORD g_dwSetUpMs;
+static bool g_bSetUpDisables;
+
+// Work done while setting the dialog up: the thread handles no message
+// until it is over.
+static void SetUp()
+{
+    if (g_dwSetUpMs) {
+        Sleep(g_dwSetUpMs);
+        fputs("SETUP DONE\n", g_pLog);
+        fflush(g_pLog);
+    }
+    if (g_bSetUpDisables)
+        EnableWindow(GetDlgItem(g_hDlg, 101), FALSE);
+}
 
 static BOOL CALLBACK LogChild(HWND hwnd, LPARAM)
 {
@@ -116,6 +136,14 @@ static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lPar
         EnableWindow(wParam == TIMER_ENABLE_BUTTON ? GetDlgItem(hwnd, 101) : hwnd, TRUE);
         return TRUE;
     }
+    if (uMsg == WM_TIMER && wParam == TIMER_SETUP) {
+        KillTimer(hwnd, TIMER_SETUP);
+        Log("SELF SETUP\n");
+        g_bReady = false;  // its own changes are not another program's
+        SetUp();
+        g_bReady = true;
+        return TRUE;
+    }
     if (uMsg == WM_COMMAND && LOWORD(wParam) == 101) {
         LogState("COMMAND");
         char szBackup[260];
@@ -150,8 +178,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     DWORD dwDelay = 0, dwLife = 0;
     bool bHidden = false, bNo101 = false;
     int nButtonOffMs = -1, nDialogOffMs = -1;
-    DWORD dwSetUpMs = 0;
-    bool bSetUpDisables = false;
+    int nSetUpTimerMs = -1;
     for (int i = 1; i < __argc; i++) {
         const char* a = __argv[i];
         bool bNext = i + 1 < __argc;
@@ -170,9 +197,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
         else if (!strcmp(a, "-disabledlg") && bNext)
             nDialogOffMs = atoi(__argv[++i]);
         else if (!strcmp(a, "-setupms") && bNext)
-            dwSetUpMs = (DWORD)atoi(__argv[++i]);
+            g_dwSetUpMs = (DWORD)atoi(__argv[++i]);
+        else if (!strcmp(a, "-setuptimer") && bNext)
+            nSetUpTimerMs = atoi(__argv[++i]);
         else if (!strcmp(a, "-setupdisable"))
-            bSetUpDisables = true;
+            g_bSetUpDisables = true;
         else if (!strcmp(a, "-gidatexit"))
             g_bGidAtExit = true;
         else if (!strcmp(a, "-hidden"))
@@ -222,14 +251,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
         EnableWindow(g_hDlg, FALSE);
     if (!bHidden)
         ShowWindow(g_hDlg, SW_SHOW);
-    // Work done while setting the dialog up, shown with its caption: the
-    // thread handles no message until it is over.
-    if (dwSetUpMs) {
-        Sleep(dwSetUpMs);
-        fputs("SETUP DONE\n", g_pLog);
-    }
-    if (bSetUpDisables)
-        EnableWindow(GetDlgItem(g_hDlg, 101), FALSE);
+    // The rest of the set-up, with the dialog up: at once, or later from
+    // a timer.
+    if (nSetUpTimerMs >= 0)
+        SetTimer(g_hDlg, TIMER_SETUP, (UINT)nSetUpTimerMs, NULL);
+    else
+        SetUp();
     if (dwLife)
         SetTimer(g_hDlg, TIMER_LIFE, dwLife, NULL);
     if (nButtonOffMs > 0)
