@@ -5,7 +5,8 @@
 
 #include "settings/inireader.h"
 
-LOADERSETTINGS LoaderSettings = {DEFAULT_TITLE, DEFAULT_BACKUP_FILE, DEFAULT_IMAGE_FILE};
+// Filled by LoadSettings; each field's default stands in g_aSettingKeys alone.
+LOADERSETTINGS LoaderSettings;
 
 const SETTINGKEY g_aSettingKeys[SETTING_KEY_COUNT] = {
     {"UI", "Title", offsetof(LOADERSETTINGS, Title), DEFAULT_TITLE},
@@ -20,10 +21,8 @@ LPSTR SettingField(const SETTINGKEY* lpKey)
 
 void ResetSettings()
 {
-    for (const SETTINGKEY& key : g_aSettingKeys) {
-        memset(SettingField(&key), 0, FIELD_SIZE);
-        strcpy(SettingField(&key), key.lpDefault);
-    }
+    for (const SETTINGKEY& key : g_aSettingKeys)
+        BoundedCopy(SettingField(&key), key.lpDefault, FIELD_SIZE);
 }
 
 void LoadSettingsFrom(LPCSTR lpFileName)
@@ -31,8 +30,11 @@ void LoadSettingsFrom(LPCSTR lpFileName)
     for (const SETTINGKEY& key : g_aSettingKeys) {
         char szValue[SETTINGS_READ_SIZE + 1];
         memset(szValue, 0, sizeof szValue);
+        // A missing or empty value, or an unreadable file: the key's default.
         if (ReadIniValue(lpFileName, key.lpSection, key.lpKey, szValue, SETTINGS_READ_SIZE))
             BoundedCopy(SettingField(&key), szValue, FIELD_SIZE);
+        else
+            BoundedCopy(SettingField(&key), key.lpDefault, FIELD_SIZE);
     }
 }
 

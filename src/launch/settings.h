@@ -12,7 +12,8 @@
 #define SETTINGS_READ_SIZE 256
 
 // The flasher's settings that the launcher uses; filled once by
-// LoadSettings, read-only afterwards.
+// LoadSettings (a key the file lacks gets its default from g_aSettingKeys),
+// read-only afterwards. Until then it holds no values.
 struct LOADERSETTINGS {
     char Title[FIELD_SIZE];       // caption of the flasher's window
     char BackupFile[FIELD_SIZE];  // backup file the flasher leaves behind
@@ -33,10 +34,11 @@ extern const SETTINGKEY g_aSettingKeys[SETTING_KEY_COUNT];
 // The field of LoaderSettings that a key fills.
 LPSTR SettingField(const SETTINGKEY* lpKey);
 
-// Puts the defaults back ("Vesmar WinKestrom", "BIOS.BAK", "FLASHABL.ROM").
+// Writes every field's default from g_aSettingKeys ("Vesmar WinKestrom",
+// "BIOS.BAK", "FLASHABL.ROM").
 void ResetSettings();
 // Reads Title (UI), BackupFile and ImageFile (Main) from KESTROM.INI in the
-// current directory; a missing or empty value keeps its default.
+// current directory; a missing or empty value gives the key's default.
 void LoadSettings();
 // The same reads from another file (relative to the current directory);
 // LoadSettings() is LoadSettingsFrom(SETTINGS_FILE).

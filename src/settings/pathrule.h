@@ -25,7 +25,9 @@ int ClassifyName(LPCSTR lpName);
 BOOL IsNameInsideFolder(LPCSTR lpName);
 
 // An element of nLength bytes made only of dots and blanks with two dots or
-// more: Windows takes it for the parent directory, or strips it to "..".
+// more, which the launcher counts as the parent directory. Windows takes
+// only ".." for the parent ("..." and ". ." name folders), so this count
+// never finds a name inside the folder that Windows opens outside it.
 BOOL IsParentElement(LPCSTR lpElement, size_t nLength);
 
 #endif

@@ -345,8 +345,9 @@ ROWS
 # package is deleted after every flash, with a warning too.
 LEAVES='the launcher deletes no file outside its folder and leaves this one in place'
 esc() { echo "${1//\\/\\\\}"; }  # a backslash as the output writes it
-while IFS='|' read -r name value what; do
-  ini "backup-$name" '[Main]\r\nBackupFile=%s\r\n' "$value"
+while IFS='|' read -r name value what image; do
+  ini "backup-$name" '[Main]\r\nBackupFile=%s\r\nImageFile=%s\r\n' "$value" "${image:=FLASHABL.ROM}"
+  mkdir -p "backup-$name/$(dirname "${image//\\//}")"; cp -n good/FLASHABL.ROM "backup-$name/${image//\\//}"
   case $what in
     "") finding='!warning settings' ;;
     own:*) finding="error settings line 2: BackupFile \"$(esc "$value")\" names ${what#own:}: the launcher deletes that file after every flash" ;;
@@ -360,7 +361,13 @@ done <<'ROWS'
 climbs|..\other\BIOS.BAK|climbs out of the package with ".."
 deep-climb|sub\..\..\BIOS.BAK|climbs out of the package with ".."
 slash-climb|sub/../../BIOS.BAK|climbs out of the package with ".."
-dots-and-blanks|. .\BIOS.BAK|climbs out of the package with ".."
+dots-and-blanks|. .\BIOS.BAK|climbs out of the package by the launcher's count, which takes an element of dots and blanks for ".."
+blank-folder|.\ \..\FLASHABL.ROM|own:the package's image
+blank-dot-folder|x/ ./../../BIOSVER.EXE|own:the package's probe
+three-dots|ROM\V2\...\..\FLASH.ROM|own:the package's image|ROM\V2\FLASH.ROM
+inner-dot|ROM\V2.\...\..\FLASH.ROM|own:the package's image|ROM\V2\FLASH.ROM
+folder-ends-in-blank|ROM \FLASH.ROM||ROM\FLASH.ROM
+folder-ends-in-dots|ROM..\FLASH.ROM||ROM\FLASH.ROM
 drive|C:\BIOS.BAK|names a drive
 drive-relative|d:BIOS.BAK|names a drive
 absolute|\\server\share\BIOS.BAK|is an absolute path
@@ -395,6 +402,15 @@ expect backup-932 0 "$(printf 'ok settings BackupFile "\x95\\..\\\\..\\\\BIOS.BA
 expect backup-932-as-1252 0 \
   "$(printf 'warning settings line 2: BackupFile "\x95\\\\..\\\\..\\\\BIOS.BAK" climbs out of the package with "..": ')$LEAVES" \
   -- backup-932
+
+# Short names exist on Windows only: elsewhere a name of that shape may be
+# the short name of any file of the package.
+if [ "${tool[0]}" != wine ]; then
+  pkg backup-short; mv backup-short/WINKESTROM.EXE backup-short/WinFlashTool.exe
+  printf '[Main]\r\nBackupFile=WINFLA~1.EXE\r\n' >backup-short/KESTROM.INI
+  expect backup-short 0 'warning settings line 2: BackupFile "WINFLA~1.EXE" has the shape of a short name: this host cannot tell whether that is a package file'"'"'s short name, which the launcher would delete after every flash' \
+    -- backup-short -- WinFlashTool.exe
+fi
 
 # The header's last "]" under code page 932 is the one before the
 # double-byte character 0x81 0x5D, whose trail byte is a "]" too.

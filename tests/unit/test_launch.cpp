@@ -493,6 +493,19 @@ TEST_F(FlasherStageTest, TheTailIsTheFlashersWholeCommandLine)
     }
 }
 
+TEST_F(FlasherStageTest, KeysTheSettingsFileLacksTakeTheirDefaults)
+{
+    // The record as the process starts: the defaults come from LoadSettings.
+    memset(&LoaderSettings, 0, sizeof LoaderSettings);
+    PrepareFlasher(true, true, true);
+    WriteFile("KESTROM.INI", "[UI]\n[Main]\nBackup=X.BAK\n");
+    EXPECT_EQ(Run("KSTGATE.EXE WINKESTROM.EXE"), RC_SUCCESS);
+    EXPECT_EQ(FakeLogLines("OpenSharedRead FL"), std::vector<std::string>{"OpenSharedRead FLASHABL.ROM"});
+    EXPECT_EQ(FakeLogCount("DeleteFileA BIOS.BAK"), 1);
+    EXPECT_FALSE(FileExists("BIOS.BAK"));
+    EXPECT_TRUE(FileExists("FLASHABL.ROM"));
+}
+
 TEST(MessageTableTest, EveryFailureCodeIsTheComplementOfOneBit)
 {
     const int aCodes[] = {RC_FLASHER_START,   RC_FLASHER_WINDOW, RC_FLASH_BUTTON,    RC_MACHINE_VERSION,

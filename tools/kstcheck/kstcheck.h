@@ -45,20 +45,24 @@ struct PKGFILE {
 BOOL SamePackageName(LPCSTR lpName1, LPCSTR lpName2);
 
 // The elements of a package name as Windows opens it: "\" and "/" both
-// separate, every element loses its trailing dots and blanks, one that is
-// left empty (or was ".") is the folder it stands in, one of dots and
-// blanks with two dots or more is its parent, and ".." takes the element
+// separate; only an element that is exactly "." or ".." is relative: "."
+// (and an empty one) is the folder it stands in, ".." takes the element
 // before it away by the text alone (those that climb above the package
-// stay in front as ".."). *pbFolderOnly: the name ends in a separator, so
-// only a directory answers to it.
+// stay in front as ".."); an inner element keeps its blanks and loses one
+// trailing dot, unless it is made of dots alone ("..." is a name); the last
+// one, when the name does not end in a separator, loses all its trailing
+// dots and blanks. *pbFolderOnly: the name ends in a separator, so only a
+// directory answers to it.
 std::vector<std::string> ResolvePackageName(LPCSTR lpName, bool* pbFolderOnly);
 
+// TRUE when an element of lpName, resolved, could be a short name: a "~"
+// and a digit after it within its first eight characters ("WINFLA~1.EXE").
+BOOL HasShortNameShape(LPCSTR lpName);
+
 // The parts of a path between backslashes or slashes, a trail byte of a
-// double-byte character never taken for a backslash; whether a part leads
-// to the parent (as the launcher counts it); text with its ASCII letters
-// in lower case.
+// double-byte character never taken for a backslash; text with its ASCII
+// letters in lower case.
 std::vector<std::string> SplitPath(LPCSTR lpName);
-bool IsParentPart(const std::string& strPart);
 std::string FoldAscii(const std::string& strText);
 
 // ---- what differs between the systems it runs on ----------------------------
@@ -78,6 +82,9 @@ BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin);
 // compared: on Windows its short names expanded and in UTF-8, elsewhere as
 // it stands.
 std::string LongPackageName(const std::string& strName);
+// TRUE where LongPackageName expands short names (Windows); elsewhere a
+// name of that shape may stand for any file of the package.
+BOOL HostKnowsShortNames();
 
 // Makes the directory strDir (an argument as main passes it on: on Windows
 // in UTF-8) the current one: 0, or 1 when it is no directory, 2 when it

@@ -26,13 +26,6 @@ std::vector<std::string> SplitPath(LPCSTR lpName)
     return parts;
 }
 
-// ".." and any other part made of dots and blanks alone with two dots or
-// more, as the launcher counts them.
-bool IsParentPart(const std::string& strPart)
-{
-    return IsParentElement(strPart.data(), strPart.size()) != FALSE;
-}
-
 const char* PathProblem(int nClass)
 {
     switch (nClass) {
@@ -75,20 +68,42 @@ std::vector<std::string> ResolvePackageName(LPCSTR lpName, bool* pbFolderOnly)
     std::vector<std::string> kept;
     std::vector<std::string> parts = SplitPath(lpName);
     *pbFolderOnly = parts.size() > 1 && parts.back().empty();
-    for (std::string strPart : parts) {
-        if (IsParentPart(strPart)) {
+    for (size_t i = 0; i < parts.size(); i++) {
+        std::string strPart = parts[i];
+        if (strPart == "..") {
             if (!kept.empty() && kept.back() != "..")
                 kept.pop_back();
             else
                 kept.push_back("..");
             continue;
         }
-        while (!strPart.empty() && (strPart.back() == '.' || strPart.back() == ' '))
-            strPart.pop_back();
+        if (strPart == ".")
+            continue;
+        if (i + 1 < parts.size()) {
+            // An inner element keeps its blanks and loses one trailing dot;
+            // one of dots alone ("...") is a name as it stands.
+            if (strPart.find_first_not_of('.') != std::string::npos && strPart.back() == '.')
+                strPart.pop_back();
+        } else {
+            while (!strPart.empty() && (strPart.back() == '.' || strPart.back() == ' '))
+                strPart.pop_back();
+        }
         if (!strPart.empty())
             kept.push_back(strPart);
     }
     return kept;
+}
+
+BOOL HasShortNameShape(LPCSTR lpName)
+{
+    bool bFolderOnly;
+    for (const std::string& strPart : ResolvePackageName(lpName, &bFolderOnly)) {
+        LPCSTR p = strPart.c_str();
+        for (int nChars = 0; *p && nChars < 8; nChars++, p = NextCharAcp(p))
+            if (*p == '~' && p[1] >= '0' && p[1] <= '9' && nChars < 7)
+                return TRUE;
+    }
+    return FALSE;
 }
 
 // What two names of the package are compared by: the name Windows opens,

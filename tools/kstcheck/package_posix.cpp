@@ -165,6 +165,11 @@ BOOL FileSeek(FILE* pFile, long long llOffset, int nOrigin)
     return fseeko(pFile, (off_t)llOffset, nOrigin) == 0;
 }
 
+BOOL HostKnowsShortNames()
+{
+    return FALSE;
+}
+
 int EnterDirectory(const std::string& strDir)
 {
     struct stat st;

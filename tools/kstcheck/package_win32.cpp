@@ -114,6 +114,11 @@ std::string LongPackageName(const std::string& strName)
     return WideToUtf8(strWide.c_str());
 }
 
+BOOL HostKnowsShortNames()
+{
+    return TRUE;
+}
+
 int EnterDirectory(const std::string& strDir)
 {
     std::wstring strWide = Utf8ToWide(strDir);

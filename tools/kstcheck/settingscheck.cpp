@@ -421,12 +421,20 @@ void CheckBackupFile(LPCSTR lpFlasher)
     if (source.nLine && !source.bEmpty)
         strWhere = Format("line %u: ", source.nLine);
     // The launcher's own rule: it deletes a backup file only inside its folder.
+    // It counts more elements as "..", so Windows may open inside the folder
+    // a name the launcher counts as climbing out of it.
     int nClass = ClassifyName(lpBackup);
+    bool bFolderOnly;
+    std::vector<std::string> parts = ResolvePackageName(lpBackup, &bFolderOnly);
     if (nClass != NAME_INSIDE) {
+        LPCSTR lpProblem = PathProblem(nClass);
+        if (nClass == NAME_CLIMBS && (parts.empty() || parts[0] != ".."))
+            lpProblem = "climbs out of the package by the launcher's count, which takes an element of dots and "
+                        "blanks for \"..\"";
         Report(LEVEL_WARNING, AREA_SETTINGS,
                Format("%sBackupFile %s %s: the launcher deletes no file outside its folder and leaves this one in "
                       "place",
-                      strWhere.c_str(), Quoted(lpBackup).c_str(), PathProblem(nClass)));
+                      strWhere.c_str(), Quoted(lpBackup).c_str(), lpProblem));
         return;
     }
     // The launcher deletes the file after every flash, by whatever spelling
@@ -450,11 +458,14 @@ void CheckBackupFile(LPCSTR lpFlasher)
             return;
         }
     }
-    bool bFolderOnly;
-    ResolvePackageName(lpBackup, &bFolderOnly);
     if (bFolderOnly || FindPackageFile(lpBackup).nKind == PKG_DIRECTORY)
         Report(LEVEL_WARNING, AREA_SETTINGS,
                Format("%sBackupFile %s names a directory: the launcher deletes files only, so the backup is left "
                       "behind",
+                      strWhere.c_str(), Quoted(lpBackup).c_str()));
+    else if (!HostKnowsShortNames() && HasShortNameShape(lpBackup))
+        Report(LEVEL_WARNING, AREA_SETTINGS,
+               Format("%sBackupFile %s has the shape of a short name: this host cannot tell whether that is a "
+                      "package file's short name, which the launcher would delete after every flash",
                       strWhere.c_str(), Quoted(lpBackup).c_str()));
 }
