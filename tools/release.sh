@@ -418,7 +418,7 @@ stamped() {
     fi
     i=$((i + 1))
   done
-  echo "release: $what: no timestamp authority gave a timestamp that verifies:" >&2
+  echo "release: $what: no timestamp authority answered with a timestamp that verifies:" >&2
   printf '  %s\n' "${failures[@]}" >&2
   return 1
 }
