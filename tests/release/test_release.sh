@@ -366,19 +366,20 @@ check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$pki/root.pem"
 start_tsa "$pki" || bad "the timestamp authority starts" "$(cat "$pki/tsa.log")"
 dead=http://127.0.0.1:$(closed_port)/
 stall=http://127.0.0.1:$(stalling_port)/
-log=$(cd "$pki" && trace=1 with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
+tlog=$tmp/trace-t  # (too long for an argument)
+(cd "$pki" && trace=1 with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
   KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="pkcs11:token=kst;object=signer;type=cert" \
   KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$stall $dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem \
-  KST_SIGN_TSA_TIMEOUT=3 KST_SIGN_CRL=crl.pem 2>&1) || bad "token release builds" "$(grep -v '^+' <<<"$log")"
+  KST_SIGN_TSA_TIMEOUT=3 KST_SIGN_CRL=crl.pem >"$tlog" 2>&1) || bad "token release builds" "$(grep -v '^+' "$tlog")"
 stop_tsa
 no_secret "token" "$tmp/log-t"
 check "token: the stalling and the refusing timestamp URL are named in warnings" \
-  bash -c 'grep -q "warning: .*$1.*no answer within 3 s" <<<"$3" && grep -q "warning: .*$2" <<<"$3"' - "$stall" "$dead" "$log"
+  bash -c 'grep -q "warning: .*$1.*no answer within 3 s" "$3" && grep -q "warning: .*$2" "$3"' - "$stall" "$dead" "$tlog"
 check "token: traced with bash -x, the trace never shows the PIN" \
-  bash -c 'grep -q "^+.*osslsigncode sign" <<<"$2" && ! grep -qF -- "$1" <<<"$2"' - "$secret" "$log"
+  bash -c 'grep -q "^+.*osslsigncode sign" "$2" && ! grep -qF -- "$1" "$2"' - "$secret" "$tlog"
 check "token: every verification checks the CRLs given, and no warning says it did not" bash -c "
   grep -q '^osslsigncode verify -in' '$tmp/log-t/args' && ! grep '^osslsigncode verify -in' '$tmp/log-t/args' |
-    grep -v -- '-CRLfile .* -TSA-CRLfile ' && ! grep -q 'revocation was not checked' <<<\"\$1\"" - "$log"
+    grep -v -- '-CRLfile .* -TSA-CRLfile ' && ! grep -q 'revocation was not checked' '$tlog'"
 check "token: OUT and the KST_SIGN_* paths are taken from where the packager stands" test -f "$pki/t/SHA256SUMS" -a ! -e "$clone/t"
 check "token: BUILDINFO names the PKCS#11 engine and module" grep -q '^pkcs11-module: .*softhsm2' "$pki/t/BUILDINFO"
 # with_timestamp EXE ARGS...: EXE verifies against the root alone, and so
