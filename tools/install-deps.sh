@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
 for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
            g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-x86-64-dev \
-           wine wine64 xvfb x11-apps imagemagick locales python3 icoutils file osslsigncode openssl \
+           wine wine64 xvfb x11-apps imagemagick locales python3 icoutils file openssl \
            softhsm2 libengine-pkcs11-openssl gnutls-bin; do
   have "$pkg" || need+=("$pkg")
 done
@@ -21,7 +21,64 @@ if [ ${#need[@]} -gt 0 ]; then
   # while the rest is fresh: the install below says whether what is needed
   # was found.
   apt-get update -qq || echo "install-deps: some package indexes could not be updated" >&2
-  apt-get install -y -qq "${need[@]}" >/dev/null
+  apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${need[@]}" >/dev/null
+fi
+
+# osslsigncode as current distributions ship it (2.9: it fetches the CRLs
+# that certificates name, which the release tests must meet); Debian 12 has
+# 2.5, so on Debian 12 it comes from bookworm-backports. The archive is the
+# one this machine already uses: the URIs of the stanza of
+# /etc/apt/sources.list.d/debian.sources that holds the suite bookworm.
+sources=/etc/apt/sources.list.d/debian.sources
+backports=/etc/apt/sources.list.d/kst-bookworm-backports.sources
+# backports_source: that stanza's URIs and Signed-By, as a source of
+# bookworm-backports (nothing when there is no such stanza).
+backports_source() {
+  awk '
+    function flush() {
+      if (uris != "" && enabled != "no" && types ~ /(^| )deb( |$)/ && suites ~ /(^| )bookworm( |$)/ && !done) {
+        print "Types: deb"; print "URIs: " uris; print "Suites: bookworm-backports"; print "Components: main"
+        if (signed != "") print "Signed-By: " signed
+        done = 1
+      }
+      uris = types = suites = signed = enabled = ""
+    }
+    /^[ \t]*#/ { next }
+    /^[ \t]*$/ { flush(); next }
+    { key = tolower($1); sub(/^[^:]*:[ \t]*/, ""); value = $0 }
+    key == "uris:" { uris = value } key == "types:" { types = value } key == "suites:" { suites = value }
+    key == "signed-by:" { signed = value } key == "enabled:" { enabled = tolower(value) }
+    END { flush() }
+  ' "$sources"
+}
+installed=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || true)
+if [ -z "$installed" ] || ! dpkg --compare-versions "$installed" ge 2.9; then
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  if [ "$(id -u)" != 0 ]; then
+    if [ -z "$installed" ]; then
+      echo "missing package (run as root to install): osslsigncode" >&2
+      exit 1
+    fi
+    echo "install-deps: osslsigncode $installed is older than 2.9 (run as root to install 2.9)" >&2
+  else
+    export DEBIAN_FRONTEND=noninteractive
+    from=()
+    if [ "$codename" = bookworm ]; then
+      stanza=$([ -r "$sources" ] && backports_source || true)
+      if [ -n "$stanza" ]; then
+        [ -f "$backports" ] && [ "$(cat "$backports")" = "$stanza" ] || printf '%s\n' "$stanza" >"$backports"
+        apt-get update -qq || echo "install-deps: some package indexes could not be updated" >&2
+        from=(-t bookworm-backports)
+      else
+        echo "install-deps: no bookworm stanza in $sources: osslsigncode comes from Debian 12 itself" >&2
+      fi
+    fi
+    # Without backports the release script works with Debian 12's own.
+    if ! apt-get install -y -qq -o DPkg::Lock::Timeout=600 "${from[@]}" osslsigncode >/dev/null; then
+      echo "install-deps: osslsigncode 2.9 could not be installed${from[*]:+ from bookworm-backports}" >&2
+      [ -n "$installed" ] || apt-get install -y -qq -o DPkg::Lock::Timeout=600 osslsigncode >/dev/null
+    fi
+  fi
 fi
 
 # Wine's 32-bit half, for the 32-bit launcher. It runs only where the kernel

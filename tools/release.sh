@@ -35,13 +35,27 @@
 #                                    OUT/SHA256SUMS.tsr
 #   KST_SIGN_TSA_CAFILE              the anchor the timestamps are verified
 #                                    against (default: the system's CAs)
+#   KST_SIGN_TSA_TIMEOUT             seconds each timestamp URL gets (60); a
+#                                    URL that stalls, refuses or gives a
+#                                    timestamp that does not verify is
+#                                    passed over for the next
+#   KST_SIGN_CRL                     PEM CRLs (files, separated by spaces):
+#                                    those of the signing certificate's CA
+#                                    and of the timestamp authority's CA;
+#                                    every verification checks revocation
+#                                    against them, and nothing is fetched.
+#                                    Without it revocation is not checked
+#                                    (a warning says so), and nothing is
+#                                    fetched either.
 # Every exe is signed and verified before it is zipped, and each exe's
 # signature is published as OUT/KSTGATE-<version>-<arch>/<exe>.sig.pem, so
 # that anyone can rebuild the release unsigned, attach the signature and
 # compare. SHA256SUMS gets a detached CMS signature, OUT/SHA256SUMS.sig, by
 # the same certificate. The password (or PIN) reaches openssl and
 # osslsigncode through a pipe on their descriptor 3, never through a file or
-# a command line, and no build tool sees KST_SIGN_PASS.
+# a command line, and no build tool sees KST_SIGN_PASS; nor does a trace
+# (bash -x) show it. Every step that may reach the network (the timestamps,
+# a token's signing, the verifications) has a time limit.
 #
 # OUT and every KST_SIGN_* path are taken from the directory the script is
 # started in. OUT holds one release: files of another version's release there
@@ -51,11 +65,17 @@
 # the archive is taken with core.autocrlf=false and core.eol=lf, and no other
 # configuration or attribute of the packager's.
 #
-# OUT holds a whole release or none: the release is made in a temporary
-# directory and its files are moved into OUT only when every step has
-# succeeded. A failed or interrupted (INT, TERM, HUP) run leaves no release
-# files in OUT, neither an earlier run's nor a part of its own. Other files in
-# OUT are never touched. An interruption during a build ends the build too.
+# OUT holds a whole release: the release is made in a temporary directory
+# and its files replace the earlier release of the same version in OUT only
+# when every step has succeeded. A failed or interrupted (INT, TERM, HUP) run
+# leaves OUT as it was: the earlier release whole, and no part of its own.
+# Other files in OUT are never touched. An interruption during any step (a
+# build, a signing, a timestamp) ends that step too, within seconds.
+#
+# The packager's environment does not reach the bytes: the build runs
+# without CFLAGS, CXXFLAGS, CPPFLAGS, LDFLAGS, RCFLAGS, CMAKE_GENERATOR and
+# the like, always with Makefiles, and the zips have the commit's time
+# whatever SOURCE_DATE_EPOCH says.
 set -euo pipefail
 
 # The password stays a variable of this shell: no program started from here
@@ -74,6 +94,8 @@ for var in KST_SIGN_CERT KST_SIGN_KEY KST_SIGN_PKCS12 KST_SIGN_CHAIN KST_SIGN_CA
     *) printf -v "$var" '%s' "$(from_here "${!var}")" ;;
   esac
 done
+read -r -a crl_files <<<"${KST_SIGN_CRL:-}"
+for i in "${!crl_files[@]}"; do crl_files[i]=$(from_here "${crl_files[i]}"); done
 
 fail() { echo "release: $*" >&2; exit 1; }
 
@@ -82,19 +104,26 @@ fail() { echo "release: $*" >&2; exit 1; }
 work=
 handover=
 release_files=()
+placed=()
+set_aside=()
 finished=0
 
-# Removes the release's files from OUT (an earlier run's, or what this run
-# had moved there), and nothing else.
-remove_release_files() {
+# Undoes an unfinished hand-over: takes out of OUT what this run had moved
+# there and puts the earlier release back. (Each file is listed before it
+# is moved.)
+restore_out() {
   local file
-  for file in "${release_files[@]}"; do
-    rm -rf -- "${out:?}/$file"
+  for file in "${placed[@]}"; do rm -rf -- "${out:?}/$file"; done
+  for file in "${set_aside[@]}"; do
+    if [ -e "$handover/old/$file" ] || [ -L "$handover/old/$file" ]; then mv -T -- "$handover/old/$file" "$out/$file"; fi
   done
+  placed=()
+  set_aside=()
 }
 # in_own_group LOG COMMAND...: COMMAND (a build step) with its output in LOG,
 # in a process group of its own that an interruption ends at once, with
-# every compiler it started, rather than waiting for it.
+# every compiler it started, rather than waiting for it (the shell runs its
+# traps during "wait", not while a command runs in the foreground).
 build_group=
 in_own_group() {
   local log=$1 rc=0
@@ -104,6 +133,12 @@ in_own_group() {
   wait "$build_group" || rc=$?
   build_group=
   return $rc
+}
+# bounded SECONDS LOG COMMAND...: the same, ended after SECONDS (status 124).
+bounded() {
+  local limit=$1
+  shift
+  in_own_group "$1" timeout -k 5 "$limit" "${@:2}"
 }
 end_build() {
   local group=$build_group tries=0
@@ -119,14 +154,14 @@ end_build() {
 }
 cleanup() {
   end_build
+  [ $finished = 1 ] || restore_out
   [ -z "$work" ] || rm -rf -- "$work"
   [ -z "$handover" ] || rm -rf -- "$handover"
-  [ $finished = 1 ] || remove_release_files
 }
 interrupted() {
   trap - EXIT
   cleanup
-  echo "release: interrupted ($1): no release files left in $out" >&2
+  echo "release: interrupted ($1): $out is as it was" >&2
   trap - "$1"
   kill -s "$1" $$
 }
@@ -157,7 +192,7 @@ snapshot_git init -q --bare --template= "$snapshot"
 mkdir -p "$snapshot/objects/info"
 printf '%s\n' "$objects" >"$snapshot/objects/info/alternates"
 snapshot_git archive --format=tar "$commit" | tar -x -C "$src"
-epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct "$commit")}
+epoch=$(git log -1 --format=%ct "$commit")
 
 # The version, as the commit's CMakeLists.txt declares it.
 version=$(sed -n 's/^project(KSTGATE VERSION \([0-9][0-9.]*\) .*/\1/p' "$src/CMakeLists.txt")
@@ -165,9 +200,9 @@ version=$(sed -n 's/^project(KSTGATE VERSION \([0-9][0-9.]*\) .*/\1/p' "$src/CMa
 name=KSTGATE-$version
 [ -x "$src/tools/check-exe.sh" ] || fail "the commit has no tools/check-exe.sh"
 
-# What an earlier run left in OUT goes first, so that a failed run leaves no
-# zip behind that could pass for this one's. SHA256SUMS goes last at the
-# hand-over: a release without it was cut short.
+# The release's files in OUT. An earlier release of this version stays there
+# until this one has passed every step; at the hand-over its SHA256SUMS goes
+# first and this one's last: a release without it was cut short.
 names=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS.sig SHA256SUMS.tsr SHA256SUMS)
 
 # OUT holds one release. Another version's files are the packager's to move:
@@ -189,13 +224,16 @@ fi
 release_files=("${names[@]}")
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-remove_release_files
 
 # ---- signing set-up, checked before anything is built -----------------------
 
 # with_pass CMD...: runs CMD with the password readable on its descriptor 3,
 # a pipe ("-passin fd:3" for openssl, "-readpass /dev/fd/3" for osslsigncode).
-with_pass() { "$@" 3< <(printf '%s' "${KST_SIGN_PASS:-}"); }
+# The password is expanded only with tracing off, so that "bash -x" does not
+# print it.
+with_pass() { "$@" 3< <({ set +x; } 2>/dev/null; printf '%s' "${KST_SIGN_PASS:-}"); }
+has_pass=0
+case ${KST_SIGN_PASS:-} in '') ;; *) has_pass=1 ;; esac
 
 sign=0
 token=0
@@ -277,12 +315,12 @@ if [ $sign = 1 ]; then
     certpub=$(openssl x509 -in "$KST_SIGN_CERT" -noout -pubkey 2>/dev/null) ||
       fail "signing: $KST_SIGN_CERT is not a PEM certificate"
     passin=()
-    [ -n "${KST_SIGN_PASS:-}" ] && passin=(-passin fd:3)
+    [ $has_pass = 0 ] || passin=(-passin fd:3)
     keypub=$(with_pass openssl pkey -in "$KST_SIGN_KEY" "${passin[@]}" -pubout 2>/dev/null </dev/null) ||
       fail "signing: cannot open the private key $KST_SIGN_KEY: not a PEM key, or a wrong password (KST_SIGN_PASS)"
     [ "$certpub" = "$keypub" ] || fail "signing: the private key $KST_SIGN_KEY does not belong to the certificate $KST_SIGN_CERT"
     signargs=(-certs "$KST_SIGN_CERT" -key "$KST_SIGN_KEY")
-    [ -n "${KST_SIGN_PASS:-}" ] && signargs+=(-readpass /dev/fd/3)
+    [ $has_pass = 0 ] || signargs+=(-readpass /dev/fd/3)
     certfile=$KST_SIGN_CERT
     cmsargs=(-signer "$certfile" -inkey "$KST_SIGN_KEY" "${passin[@]}")
   fi
@@ -305,52 +343,142 @@ if [ $sign = 1 ]; then
     fail "signing: the certificate is issued by a CA: name the root to verify against in KST_SIGN_CAFILE"
   fi
   readable "$cafile" || fail "signing: cannot read KST_SIGN_CAFILE $cafile"
-  openssl verify -CAfile "$cafile" "${untrusted[@]}" "$certfile" >"$work/chain.log" 2>&1 ||
-    { cat "$work/chain.log" >&2; fail "signing: the certificate does not verify against KST_SIGN_CAFILE $cafile (with KST_SIGN_CHAIN, if set)"; }
-
+  # Revocation: against the packager's CRLs (one file of them all), never
+  # fetched. osslsigncode 2.6 and later fetch the CRLs that the certificates
+  # name, and from 2.8 on a failed fetch fails the verification, which an
+  # offline signing host always meets: with CRLs given they tell it not to
+  # fetch (-ignore-cdp), without them to skip revocation (-ignore-crl).
+  # Older ones fetch nothing.
+  verify_help=$(osslsigncode verify --help 2>&1 || true)
+  offers() { grep -q -e "\[ $1 \]" <<<"$verify_help"; }
+  crlcheck=()
+  anchor=$cafile
   verifyargs=(-CAfile "$cafile")
+  if [ ${#crl_files[@]} -gt 0 ]; then
+    crls=$keys/crls.pem
+    for file in "${crl_files[@]}"; do
+      readable "$file" && openssl crl -in "$file" -noout 2>/dev/null || fail "signing: KST_SIGN_CRL $file is no PEM CRL"
+      cat "$file" >>"$crls"
+    done
+    crlcheck=(-crl_check)
+    anchor=$keys/anchor.pem
+    cat "$cafile" "$crls" >"$anchor"
+    verifyargs+=(-CRLfile "$crls" -TSA-CRLfile "$crls")
+    ! offers -ignore-cdp || verifyargs+=(-ignore-cdp)
+  else
+    ! offers -ignore-crl || verifyargs+=(-ignore-crl)
+    echo "release: warning: revocation was not checked: give the CRLs of the signing certificate's CA and of the" \
+      "timestamp authority's CA in KST_SIGN_CRL (PEM files) to check it offline" >&2
+  fi
+  openssl verify -CAfile "$anchor" "${untrusted[@]}" "${crlcheck[@]}" "$certfile" >"$work/chain.log" 2>&1 ||
+    { cat "$work/chain.log" >&2; fail "signing: the certificate does not verify against KST_SIGN_CAFILE $cafile (with KST_SIGN_CHAIN and KST_SIGN_CRL, if set)"; }
+
   if [ ${#tsa_urls[@]} -gt 0 ]; then
     tsa_cafile=${KST_SIGN_TSA_CAFILE:-/etc/ssl/certs/ca-certificates.crt}
     readable "$tsa_cafile" || fail "signing: cannot read KST_SIGN_TSA_CAFILE $tsa_cafile"
     for url in "${tsa_urls[@]}"; do
-      case $url in http://* | https://*) signargs+=(-ts "$url") ;; *) fail "KST_SIGN_TSA: $url is no http:// or https:// URL" ;; esac
+      case $url in http://* | https://*) ;; *) fail "KST_SIGN_TSA: $url is no http:// or https:// URL" ;; esac
     done
     verifyargs+=(-TSA-CAfile "$tsa_cafile")
+    # OpenSSL takes the CRLs from the anchor's file.
+    tsa_anchor=$tsa_cafile
+    if [ ${#crl_files[@]} -gt 0 ]; then
+      tsa_anchor=$keys/tsa-anchor.pem
+      cat "$tsa_cafile" "$crls" >"$tsa_anchor"
+    fi
   else
     echo "release: warning: no timestamp authority (KST_SIGN_TSA): the signatures stop verifying when the certificate expires" >&2
   fi
 fi
 
-# timestamp FILE TOKEN: TOKEN, an RFC 3161 timestamp token of FILE from the
-# first authority in KST_SIGN_TSA that answers, verified against
-# KST_SIGN_TSA_CAFILE.
-timestamp() {
-  local url
-  openssl ts -query -data "$1" -sha256 -cert -out "$work/query.tsq" 2>"$work/ts.log" || return 1
+# ---- timestamps ----------------------------------------------------------------
+# Each URL gets one bounded attempt per file: one that stalls, refuses or
+# gives a timestamp that does not verify is passed over for the next, and
+# goes to the end of the list for the files after, so that a dead authority
+# costs one time limit, not one per file.
+tsa_limit=${KST_SIGN_TSA_TIMEOUT:-60}
+case $tsa_limit in '' | *[!0-9]* | 0) fail "KST_SIGN_TSA_TIMEOUT: $tsa_limit is no number of seconds" ;; esac
+declare -A tsa_warned=()
+# stamped WHAT ATTEMPT: runs "ATTEMPT URL" for each URL in turn until one
+# succeeds; ATTEMPT says in "why" what went wrong. When all fail, names
+# each with its reason.
+stamped() {
+  local what=$1 attempt=$2 url i=0 failures=()
   for url in "${tsa_urls[@]}"; do
-    python3 - "$url" "$work/query.tsq" "$2" 2>>"$work/ts.log" <<'PY' || continue
+    why=
+    if "$attempt" "$url"; then
+      tsa_urls=("${tsa_urls[@]:i}" "${tsa_urls[@]:0:i}")
+      return 0
+    fi
+    [ -n "$why" ] || why="failed"
+    failures+=("$url: $why")
+    if [ -z "${tsa_warned[$url]:-}" ]; then
+      tsa_warned[$url]=1
+      echo "release: warning: timestamp authority $url passed over ($what): $why" >&2
+    fi
+    i=$((i + 1))
+  done
+  echo "release: $what: no timestamp authority answered with a timestamp that verifies:" >&2
+  printf '  %s\n' "${failures[@]}" >&2
+  return 1
+}
+# why_failed STATUS LOG: the reason for "why".
+why_failed() {
+  case $1 in
+    124 | 137) echo "no answer within $tsa_limit s" ;;
+    *) echo "failed ($(grep -v '^[[:space:]]*$' "$2" | tail -n 1))" ;;
+  esac
+}
+# token_from URL: an RFC 3161 token of $ts_data in $ts_token, verified
+# against KST_SIGN_TSA_CAFILE.
+token_from() {
+  local rc=0
+  bounded "$tsa_limit" "$work/ts.log" python3 -c '
 import sys
 import urllib.request
 
 url, query, token = sys.argv[1:4]
 request = urllib.request.Request(url, data=open(query, "rb").read(),
                                  headers={"Content-Type": "application/timestamp-query"})
-with urllib.request.urlopen(request, timeout=60) as answer:
+# (No time limit of its own: the one around it ends a stall.)
+with urllib.request.urlopen(request) as answer:
     reply = answer.read()
 open(token, "wb").write(reply)
-PY
-    openssl ts -verify -data "$1" -in "$2" -CAfile "$tsa_cafile" >>"$work/ts.log" 2>&1 && return 0
-    echo "release: the timestamp from $url does not verify against KST_SIGN_TSA_CAFILE $tsa_cafile" >>"$work/ts.log"
-    return 1
-  done
-  echo "release: no timestamp authority answered: ${tsa_urls[*]}" >>"$work/ts.log"
-  return 1
+' "$1" "$work/query.tsq" "$ts_token" || rc=$?
+  [ $rc = 0 ] || { why=$(why_failed $rc "$work/ts.log"); return 1; }
+  openssl ts -verify -data "$ts_data" -in "$ts_token" -CAfile "$tsa_anchor" "${crlcheck[@]}" >"$work/ts.log" 2>&1 ||
+    { why="the timestamp does not verify against KST_SIGN_TSA_CAFILE $tsa_cafile$([ ${#crlcheck[@]} = 0 ] || echo ' with KST_SIGN_CRL')"; return 1; }
 }
-# One timestamp before the build: an authority that does not answer, or
-# that the anchor does not vouch for, stops the release here.
+# timestamp FILE TOKEN: TOKEN, a token of FILE.
+timestamp() {
+  ts_data=$1 ts_token=$2
+  openssl ts -query -data "$1" -sha256 -cert -out "$work/query.tsq" 2>"$work/ts.log" || { cat "$work/ts.log" >&2; return 1; }
+  stamped "${1##*/}" token_from
+}
+# verify_exe EXE [stamped]: EXE's signature (and its timestamp) verify,
+# revocation as set up above. (osslsigncode reports a failed check of the
+# timestamp's CRLs and still says yes.)
+verify_exe() {
+  local rc=0
+  bounded 120 "$work/verify.log" osslsigncode verify -in "$1" "${verifyargs[@]}" || rc=$?
+  [ $rc = 0 ] && ! grep -q 'CRL verification: failed' "$work/verify.log" || return 1
+  [ -z "${2:-}" ] || grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"
+}
+# exe_stamp_from URL: $exe_signed with a timestamp from URL in $exe_stamped,
+# verified.
+exe_stamp_from() {
+  local rc=0
+  rm -f -- "$exe_stamped"
+  bounded "$tsa_limit" "$work/add.log" osslsigncode add -ts "$1" -in "$exe_signed" -out "$exe_stamped" || rc=$?
+  [ $rc = 0 ] || { why=$(why_failed $rc "$work/add.log"); return 1; }
+  verify_exe "$exe_stamped" stamped || { why="the timestamped signature does not verify: $(grep -i 'fail\|error' "$work/verify.log" | head -n 1)"; return 1; }
+}
+
+# One timestamp before the build: authorities that do not answer, or that
+# the anchor does not vouch for, stop the release here.
 if [ ${#tsa_urls[@]} -gt 0 ]; then
   printf '%s\n' "$commit" >"$work/probe"
-  timestamp "$work/probe" "$work/probe.tsr" || { cat "$work/ts.log" >&2; fail "timestamping failed (KST_SIGN_TSA)"; }
+  timestamp "$work/probe" "$work/probe.tsr" || fail "timestamping failed (KST_SIGN_TSA)"
 fi
 
 # ---- build -------------------------------------------------------------------
@@ -363,6 +491,16 @@ for tool in kstscan kstcheck; do
   [ -f "$src/tools/$tool/CMakeLists.txt" ] && tools+=("$tool")
 done
 
+# The packager's flags and generator would change the bytes (and a
+# generator other than Makefiles would leave BUILDINFO without the flags):
+# the build sees none of them.
+clean_env=(env)
+for var in CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS ASMFLAGS SOURCE_DATE_EPOCH MAKEFLAGS CMAKE_GENERATOR \
+           CMAKE_GENERATOR_PLATFORM CMAKE_GENERATOR_TOOLSET CMAKE_GENERATOR_INSTANCE CMAKE_TOOLCHAIN_FILE \
+           CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER CMAKE_C_LINKER_LAUNCHER CMAKE_CXX_LINKER_LAUNCHER; do
+  clean_env+=(-u "$var")
+done
+
 dist=$work/dist
 stage=$work/stage
 mkdir -p "$dist" "$stage"
@@ -373,9 +511,10 @@ for arch in win32 win64; do
   esac
   build=$work/build-$arch
   echo "release: building $arch"
-  in_own_group "$work/cmake-$arch.log" cmake -S "$src" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" \
-    -DCMAKE_BUILD_TYPE=Release -DKST_RELEASE=ON || { cat "$work/cmake-$arch.log" >&2; fail "$arch: configure failed"; }
-  in_own_group "$work/build-$arch.log" cmake --build "$build" -j"$(nproc)" --target KSTGATE "${tools[@]}" ||
+  in_own_group "$work/cmake-$arch.log" "${clean_env[@]}" cmake -G "Unix Makefiles" -S "$src" -B "$build" \
+    -DCMAKE_TOOLCHAIN_FILE="$src/cmake/$toolchain" -DCMAKE_BUILD_TYPE=Release -DKST_RELEASE=ON ||
+    { cat "$work/cmake-$arch.log" >&2; fail "$arch: configure failed"; }
+  in_own_group "$work/build-$arch.log" "${clean_env[@]}" cmake --build "$build" -j"$(nproc)" --target KSTGATE "${tools[@]}" ||
     { tail -n 40 "$work/build-$arch.log" >&2; fail "$arch: build failed"; }
 
   files=$stage/$name-$arch
@@ -394,14 +533,17 @@ for arch in win32 win64; do
     sigs=$dist/$name-$arch
     mkdir -p "$sigs"
     for exe in "${exes[@]}"; do
-      # (osslsigncode waits without end for a timestamp authority that takes
-      # the connection and never answers.)
-      with_pass timeout 300 osslsigncode sign "${signargs[@]}" -h sha256 -n "KSTGATE" -in "$files/$exe" -out "$files/$exe.signed" \
-        >"$work/sign.log" 2>&1 </dev/null || { cat "$work/sign.log" >&2; fail "$arch: signing $exe failed"; }
-      osslsigncode verify -in "$files/$exe.signed" "${verifyargs[@]}" >"$work/verify.log" 2>&1 ||
-        { cat "$work/verify.log" >&2; fail "$arch: the signed $exe does not verify"; }
-      if [ ${#tsa_urls[@]} -gt 0 ] && ! grep -q '^Timestamp Server Signature verification: ok' "$work/verify.log"; then
-        cat "$work/verify.log" >&2; fail "$arch: the signed $exe has no timestamp that verifies"
+      # Signed without a timestamp (the signer's own client would wait
+      # without end on an authority that stalls), then stamped URL by URL.
+      with_pass bounded 300 "$work/sign.log" osslsigncode sign "${signargs[@]}" -h sha256 -n "KSTGATE" \
+        -in "$files/$exe" -out "$files/$exe.unstamped" || { cat "$work/sign.log" >&2; fail "$arch: signing $exe failed"; }
+      verify_exe "$files/$exe.unstamped" || { cat "$work/verify.log" >&2; fail "$arch: the signed $exe does not verify"; }
+      if [ ${#tsa_urls[@]} = 0 ]; then
+        mv "$files/$exe.unstamped" "$files/$exe.signed"
+      else
+        exe_signed=$files/$exe.unstamped exe_stamped=$files/$exe.signed
+        stamped "$arch $exe" exe_stamp_from || fail "$arch: the signed $exe has no timestamp that verifies"
+        rm -f -- "$exe_signed"
       fi
       mv "$files/$exe.signed" "$files/$exe"
       osslsigncode extract-signature -pem -in "$files/$exe" -out "$sigs/$exe.sig.pem" >"$work/extract.log" 2>&1 ||
@@ -503,6 +645,7 @@ if [ "$zlib_library" = - ]; then info zlib "built into Python"; else program zli
 info zlib-version "$zlib_version"
 if [ $sign = 1 ]; then
   program osslsigncode osslsigncode
+  info osslsigncode-version "$(osslsigncode --version 2>&1 | sed -n '1s/^osslsigncode \([^ ,]*\).*/\1/p')"
   program openssl openssl
   if [ $token = 1 ]; then
     program pkcs11-engine "$engine"
@@ -583,10 +726,9 @@ if grep -qF -e "$work" -e "$root" "$dist/BUILDINFO"; then fail "BUILDINFO holds 
 (cd "$dist" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | xargs sha256sum >"$work/SHA256SUMS")
 mv "$work/SHA256SUMS" "$dist/SHA256SUMS"
 if [ $sign = 1 ]; then
-  with_pass "${ssl[@]}" cms -sign -binary -md sha256 -in "$dist/SHA256SUMS" "${cmsargs[@]}" -outform PEM \
-    -out "$dist/SHA256SUMS.sig" >"$work/cms.log" 2>&1 </dev/null ||
-    { cat "$work/cms.log" >&2; fail "signing SHA256SUMS failed"; }
-  openssl cms -verify -binary -purpose any -content "$dist/SHA256SUMS" -CAfile "$cafile" \
+  with_pass bounded 300 "$work/cms.log" "${ssl[@]}" cms -sign -binary -md sha256 -in "$dist/SHA256SUMS" "${cmsargs[@]}" \
+    -outform PEM -out "$dist/SHA256SUMS.sig" || { cat "$work/cms.log" >&2; fail "signing SHA256SUMS failed"; }
+  openssl cms -verify -binary -purpose any "${crlcheck[@]}" -content "$dist/SHA256SUMS" -CAfile "$anchor" \
     -in "$dist/SHA256SUMS.sig" -inform PEM -out /dev/null >"$work/cms.log" 2>&1 ||
     { cat "$work/cms.log" >&2; fail "the signature of SHA256SUMS does not verify"; }
   echo "release: signed and verified SHA256SUMS"
@@ -594,7 +736,7 @@ if [ $sign = 1 ]; then
     # A third party's word on when the sums, and so every file they list,
     # existed: a verifier judges the signature at that time, after the
     # certificate has expired too.
-    timestamp "$dist/SHA256SUMS" "$work/SHA256SUMS.tsr" || { cat "$work/ts.log" >&2; fail "timestamping SHA256SUMS failed"; }
+    timestamp "$dist/SHA256SUMS" "$work/SHA256SUMS.tsr" || fail "timestamping SHA256SUMS failed"
     mv "$work/SHA256SUMS.tsr" "$dist/SHA256SUMS.tsr"
     echo "release: timestamped SHA256SUMS"
   fi
@@ -602,8 +744,9 @@ fi
 
 # ---- hand-over -------------------------------------------------------------------
 # Every step has succeeded. The release is copied next to OUT's files first
-# (the same file system), then each file is renamed into place, SHA256SUMS
-# last; an interruption on the way takes out what had arrived.
+# (the same file system); the earlier release's files are moved aside there,
+# its SHA256SUMS first, then each new file is renamed into place, SHA256SUMS
+# last. An interruption on the way puts the earlier release back.
 
 for file in "$dist"/* "$dist"/.[!.]*; do
   [ -e "$file" ] || continue
@@ -613,13 +756,23 @@ for file in "$dist"/* "$dist"/.[!.]*; do
   esac
 done
 handover=$(mktemp -d "$out/.kst-release.XXXXXX")
-cp -R "$dist/." "$handover/"
-remove_release_files
+mkdir "$handover/new" "$handover/old"
+cp -R "$dist/." "$handover/new/"
+for ((i = ${#release_files[@]} - 1; i >= 0; i--)); do
+  file=${release_files[i]}
+  if [ -e "$out/$file" ] || [ -L "$out/$file" ]; then
+    set_aside+=("$file")
+    mv -T -- "$out/$file" "$handover/old/$file"
+  fi
+done
 for file in "${release_files[@]}"; do
-  if [ -e "$handover/$file" ]; then mv -T -- "$handover/$file" "$out/$file"; fi
+  if [ -e "$handover/new/$file" ]; then
+    placed+=("$file")
+    mv -T -- "$handover/new/$file" "$out/$file"
+  fi
 done
 finished=1
-rmdir -- "$handover"
+rm -rf -- "$handover"
 handover=
 echo "release: done: $out"
 (cd "$out" && sed 's/^/  /' SHA256SUMS)

@@ -3,7 +3,10 @@
 #                     anchor), inter.pem (an intermediate CA with the
 #                     code-signing purpose), leaf.pem/leaf.key (valid for two
 #                     days), and a timestamp authority of its own:
-#                     tsa-root.pem, tsa.pem/tsa.key (the timeStamping purpose)
+#                     tsa-root.pem, tsa.pem/tsa.key (the timeStamping purpose);
+#                     the leaves name a CRL point on a closed port of
+#                     127.0.0.1; revoked.pem/revoked.key, a leaf that
+#                     crl.pem (the CRLs of inter, root and tsa-root) revokes
 #   make_token DIR PIN    a SoftHSM2 token "kst" in DIR/tokens holding the
 #                     leaf's key and certificate as object "signer"; exports
 #                     SOFTHSM2_CONF and sets softhsm_module
@@ -13,10 +16,14 @@
 #                     tsa_url and tsa_pid
 #   stop_tsa          ends it
 #   closed_port       a port on 127.0.0.1 that nothing listens on
+#   stalling_port     a port on 127.0.0.1 that takes connections and never
+#                     answers, for 15 minutes at most and no longer than the
+#                     shell that asked for it
 
 make_pki() {
   local dir=$1 ca=basicConstraints=critical,CA:true leaf=basicConstraints=critical,CA:false
   local issuing=keyUsage=critical,keyCertSign,cRLSign signing=keyUsage=critical,digitalSignature
+  local cdp=crlDistributionPoints=URI:http://127.0.0.1:$(closed_port)/inter.crl
   mkdir -p "$dir"
   printf '[req]\ndistinguished_name = dn\n[dn]\n' >"$dir/req.cnf"
   # issue NAME ISSUER DAYS EXTENSION...: NAME.pem and NAME.key, issued by
@@ -31,9 +38,19 @@ make_pki() {
   }
   issue root - 30 "$ca" "$issuing" &&
     issue inter root 30 "$ca,pathlen:0" "$issuing" extendedKeyUsage=codeSigning &&
-    issue leaf inter 2 "$leaf" "$signing" extendedKeyUsage=codeSigning &&
+    issue leaf inter 2 "$leaf" "$signing" extendedKeyUsage=codeSigning "$cdp" &&
+    issue revoked inter 2 "$leaf" "$signing" extendedKeyUsage=codeSigning "$cdp" &&
     issue tsa-root - 30 "$ca" "$issuing" &&
-    issue tsa tsa-root 30 "$leaf" "$signing" extendedKeyUsage=critical,timeStamping
+    issue tsa tsa-root 30 "$leaf" "$signing" extendedKeyUsage=critical,timeStamping || return 1
+  # crl CA [CERT]: CA's CRL, revoking CERT, added to crl.pem.
+  crl() {
+    : >"$dir/$1.db"
+    printf '[ca]\ndefault_ca = c\n[c]\ndatabase = %s\ndefault_md = sha256\ndefault_crl_days = 30\n' "$dir/$1.db" >"$dir/ca.cnf"
+    local ca=(-config "$dir/ca.cnf" -cert "$dir/$1.pem" -keyfile "$dir/$1.key")
+    { [ -z "${2:-}" ] || openssl ca "${ca[@]}" -revoke "$dir/$2.pem"; } && openssl ca "${ca[@]}" -gencrl >>"$dir/crl.pem"
+  } 2>/dev/null
+  : >"$dir/crl.pem"
+  crl inter revoked && crl root && crl tsa-root
 }
 
 make_token() {
@@ -118,4 +135,22 @@ stop_tsa() {
 
 closed_port() {
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+stalling_port() {
+  python3 - "$$" <<'EOF' &
+import os, socket, sys, time
+server = socket.socket()
+server.bind(("127.0.0.1", 0))
+server.listen(64)
+server.settimeout(1)
+print(server.getsockname()[1], flush=True)
+os.close(1)
+held, deadline = [], time.monotonic() + 900
+while time.monotonic() < deadline and os.path.exists("/proc/" + sys.argv[1]):
+    try:
+        held.append(server.accept()[0])
+    except socket.timeout:
+        pass
+EOF
 }

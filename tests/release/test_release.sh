@@ -2,7 +2,8 @@
 # The release as a product, built from scratch clones of the tree under test,
 # never from the developer's tree:
 # - two release builds in two directories, one from a clone with
-#   core.autocrlf=true, give the same bytes and the same build record
+#   core.autocrlf=true and a packager's CFLAGS, CMAKE_GENERATOR and
+#   SOURCE_DATE_EPOCH, give the same bytes and the same build record
 #   (BUILDINFO), which names the compilers of cmake/ with their Debian
 #   versions, holds no build path and is covered by SHA256SUMS;
 # - uncommitted changes to the version or to check-exe.sh do not reach it;
@@ -14,16 +15,22 @@
 #   command line, in no file and in the environment of no tool; a release
 #   without timestamps says, once, that its signatures end with the certificate;
 # - signed with a key on a SoftHSM2 token, a three-level PKI and a timestamp
-#   authority on 127.0.0.1 (after one that does not answer), given as paths
+#   authority on 127.0.0.1 (after one that stalls and one that refuses, both
+#   named in warnings), the CRLs given, traced with bash -x, given as paths
 #   relative to where the packager stands: every signature verifies against
 #   the root alone, with its timestamp, also after the certificate has
-#   expired, and SHA256SUMS.tsr verifies against the authority's root;
-# - a run interrupted during the build, the signing or the hand-over leaves
-#   no release files in its output directory, no temporary directory, and the
-#   directory's other files as they were; one during the build ends the build;
-# - bad signing input, and a timestamp authority that does not answer, fail
-#   with a clear message and leave no release; an output directory that holds
-#   another version's release is refused, nothing removed;
+#   expired, SHA256SUMS.tsr verifies against the authority's root, every
+#   verification checks the CRLs and the trace never shows the PIN; without
+#   CRLs (a PKCS#12 file of a leaf whose CRL point is closed) the release
+#   passes with one warning;
+# - a run interrupted during the build, a slow signing or the hand-over
+#   leaves the earlier release and the other files in its output directory as
+#   they were and no temporary directory; the build or the signing ends
+#   with it;
+# - bad signing input (a revoked certificate, a wrong PIN), and a timestamp
+#   authority that does not answer, fail with a clear message and leave the
+#   earlier release as it was; an output directory that holds another
+#   version's release is refused, nothing removed;
 # - .gitignore keeps keys, certificates and timestamp tokens out of commits.
 # Usage: test_release.sh WINDOWS_BUILD_DIR   (its sample programs run the
 # end-to-end case)
@@ -65,20 +72,16 @@ release=$clone/tools/release.sh
 
 # run_release SCRIPT ENV... -- OUT: a clone's release.sh with ENV, its INT,
 # TERM and HUP at their defaults (a test run started in the background would
-# hand them on ignored), ended after ten minutes at most.
+# hand them on ignored), ended after ten minutes at most; traced (bash -x)
+# when "trace" is set.
 run_release() {
   local script=$1 vars=()
   shift
   while [ "$1" != -- ]; do vars+=("$1"); shift; done
-  env "${vars[@]}" env --default-signal=INT,TERM,HUP timeout 600 "$script" "$2"
+  env "${vars[@]}" env --default-signal=INT,TERM,HUP timeout 600 ${trace:+bash -x} "$script" "$2"
 }
 fails() { ! "$@"; }
 
-release_names=("$name-win32.zip" "$name-win64.zip" "$name-win32" "$name-win64" BUILDINFO SHA256SUMS SHA256SUMS.sig SHA256SUMS.tsr)
-no_release_files() {  # no_release_files DIR
-  local file
-  for file in "${release_names[@]}"; do [ ! -e "$1/$file" ] || return 1; done
-}
 # listing DIR: every entry below DIR, files with their checksums.
 listing() {
   (cd "$1" && find . -mindepth 1 | LC_ALL=C sort | while read -r entry; do
@@ -99,13 +102,15 @@ git clone -q "$clone" "$clone2"
 sed -i 's/^project(KSTGATE VERSION [0-9.]* /project(KSTGATE VERSION 9.9.9 /' "$clone2/CMakeLists.txt"
 sed -i "2i touch '$tmp/work-tree-checker-ran'; exit 1" "$clone2/tools/check-exe.sh"
 echo "Not committed." >>"$clone2/README.md"
-# Its packager's git turns line ends into CRLF: the sources must not follow.
+# Its packager's git turns line ends into CRLF, and the packager's
+# environment has flags, a generator and a time: the bytes must not follow.
 git -C "$clone2" config core.autocrlf true
 check "the second clone's work tree has version 9.9.9" grep -q 'VERSION 9\.9\.9 ' "$clone2/CMakeLists.txt"
 # Its output directory holds the signatures of an earlier, signed release.
 mkdir -p "$tmp/b/$name-win64"
 echo stale >"$tmp/b/SHA256SUMS.sig"; echo stale >"$tmp/b/$name-win64/KSTGATE.exe.sig.pem"
-log=$(run_release "$clone2/tools/release.sh" TMPDIR="$tmp/elsewhere/a/much/longer/path" -- "$tmp/b" 2>&1) ||
+log=$(run_release "$clone2/tools/release.sh" TMPDIR="$tmp/elsewhere/a/much/longer/path" CFLAGS=-O0 CXXFLAGS="-O0 -fno-inline" \
+  CMAKE_GENERATOR=Ninja SOURCE_DATE_EPOCH=1 -- "$tmp/b" 2>&1) ||
   bad "release builds from a work tree with uncommitted changes" "$log"
 check "uncommitted changes: the zips have the commit's version" \
   test -f "$tmp/b/$name-win32.zip" -a -f "$tmp/b/$name-win64.zip" -a ! -e "$tmp/b/KSTGATE-9.9.9-win64.zip"
@@ -191,8 +196,9 @@ if [ $? = 0 ]; then ok "released 64-bit launcher: full success end to end"; else
 # osslsigncode what the temporary and output directories hold; then the real
 # program runs. KST_STANDIN_SIGNAL="SIGNAL PROGRAM" makes one of them send
 # SIGNAL to the release script, once: cmake at the build (which then runs,
-# and marks "build-ended" in the log if it is let finish), osslsigncode at the
-# first signing, mv after the second file moved into the output directory.
+# and marks "step-ended" in the log if it is let finish), osslsigncode at the
+# first signing (which then stalls for 30 s, and marks "step-ended" if let
+# finish), mv after the second file moved into the output directory.
 
 secret=kst-pass-$RANDOM$RANDOM-$RANDOM
 printf '%s\n' "$secret" >"$tmp/secret"
@@ -236,14 +242,18 @@ if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
   case $me in
     cmake)
       if [ "$1" = --build ]; then
-        echo $$ >"$log/build-pid"
+        echo $$ >"$log/step-pid"
         signal_script "$signal"
         "$real" "$@"; rc=$?
-        touch "$log/build-ended"
+        touch "$log/step-ended"
         exit $rc
       fi ;;
     osslsigncode)
-      if [ "$1" = sign ]; then signal_script "$signal"; fi ;;
+      if [ "$1" = sign ]; then
+        echo $$ >"$log/step-pid"
+        signal_script "$signal"
+        sleep 30; touch "$log/step-ended"
+      fi ;;
     mv)
       if [ "$(dirname -- "${!#}")" = "$KST_STANDIN_OUT" ]; then
         echo "${!#}" >>"$log/moved"
@@ -332,35 +342,52 @@ python3 -c 'import sys; p = sys.argv[1]; d = bytearray(open(p, "rb").read()); d[
 check "SHA256SUMS.sig: one byte of SHA256SUMS changed, it no longer verifies" \
   verify_fails "$tmp/changed" "$keys/signer.pem"
 
-# The same from a password-protected PKCS#12 file.
-log=$(with_standins "$tmp/log-p" "$tmp/p" KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret" 2>&1) ||
-  bad "PKCS#12 signed release builds" "$log"
+# The same from a password-protected PKCS#12 file, of a CA's leaf whose CRL
+# point is a closed port, and no CRLs given: revocation goes unchecked, with
+# a warning, and nothing waits on the network.
+pki=$tmp/pki
+make_pki "$pki" && make_token "$pki" "$secret" || bad "the PKI and the token are made"
+openssl pkcs12 -export -inkey "$pki/leaf.key" -in "$pki/leaf.pem" -out "$pki/leaf.p12" -passout "pass:$secret" >/dev/null 2>&1
+log=$(with_standins "$tmp/log-p" "$tmp/p" KST_SIGN_PKCS12="$pki/leaf.p12" KST_SIGN_PASS="$secret" \
+  KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem" 2>&1) || bad "PKCS#12 signed release builds, no CRLs given" "$log"
+check "PKCS#12, no CRLs given: warned, once, that revocation was not checked" \
+  test "$(grep -c 'revocation was not checked' <<<"$log")" = 1
 no_secret "PKCS#12" "$tmp/log-p"
 unzip_to "$tmp/p/$name-win64.zip" "$tmp/p-win64"
-check "PKCS#12: the signed launcher verifies" osslsigncode verify -CAfile "$keys/signer.pem" -in "$tmp/p-win64/KSTGATE.exe"
-check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$keys/signer.pem"
+check "PKCS#12: the signed launcher verifies" \
+  osslsigncode verify -CAfile "$pki/root.pem" -CRLfile "$pki/crl.pem" -in "$tmp/p-win64/KSTGATE.exe"
+check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$pki/root.pem"
 
 # ---- a key on a token, a CA chain, timestamps ------------------------------------
 # Every path relative to where the packager stands (the PKI's directory),
-# the output directory too; the first timestamp URL does not answer.
+# the output directory too; the first timestamp URL stalls, the second
+# refuses; the CRLs given; traced.
 
-pki=$tmp/pki
-make_pki "$pki" && make_token "$pki" "$secret" || bad "the PKI and the token are made"
 start_tsa "$pki" || bad "the timestamp authority starts" "$(cat "$pki/tsa.log")"
 dead=http://127.0.0.1:$(closed_port)/
-log=$(cd "$pki" && with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
+stall=http://127.0.0.1:$(stalling_port)/
+tlog=$tmp/trace-t  # (too long for an argument)
+(cd "$pki" && trace=1 with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
   KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="pkcs11:token=kst;object=signer;type=cert" \
-  KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem 2>&1) ||
-  bad "token release builds" "$log"
+  KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$stall $dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem \
+  KST_SIGN_TSA_TIMEOUT=3 KST_SIGN_CRL=crl.pem >"$tlog" 2>&1) || bad "token release builds" "$(grep -v '^+' "$tlog")"
 stop_tsa
 no_secret "token" "$tmp/log-t"
+check "token: the stalling and the refusing timestamp URL are named in warnings" \
+  bash -c 'said=$(grep -v "^+" "$3"); grep -q "warning: .*$1.*no answer within 3 s" <<<"$said" && grep -q "warning: .*$2" <<<"$said"' \
+  - "$stall" "$dead" "$tlog"
+check "token: traced with bash -x, the trace never shows the PIN" \
+  bash -c 'grep -q "^+.*osslsigncode sign" "$2" && ! grep -qF -- "$1" "$2"' - "$secret" "$tlog"
+check "token: every verification checks the CRLs given, and no warning says it did not" bash -c "
+  grep -q '^osslsigncode verify -in' '$tmp/log-t/args' && ! grep '^osslsigncode verify -in' '$tmp/log-t/args' |
+    grep -v -- '-CRLfile .* -TSA-CRLfile ' && ! grep -q 'revocation was not checked' '$tlog'"
 check "token: OUT and the KST_SIGN_* paths are taken from where the packager stands" test -f "$pki/t/SHA256SUMS" -a ! -e "$clone/t"
 check "token: BUILDINFO names the PKCS#11 engine and module" grep -q '^pkcs11-module: .*softhsm2' "$pki/t/BUILDINFO"
 # with_timestamp EXE ARGS...: EXE verifies against the root alone, and so
 # does its timestamp against the authority's root.
 with_timestamp() {
   local said
-  said=$(osslsigncode verify -CAfile "$pki/root.pem" -TSA-CAfile "$pki/tsa-root.pem" -in "$@" 2>&1) &&
+  said=$(osslsigncode verify -CAfile "$pki/root.pem" -CRLfile "$pki/crl.pem" -TSA-CAfile "$pki/tsa-root.pem" -in "$@" 2>&1) &&
     grep -q '^Timestamp Server Signature verification: ok' <<<"$said"
 }
 later=$(($(date +%s) + 5 * 86400))  # both signing certificates have expired by then
@@ -374,7 +401,7 @@ check "token: expired by the time of verification, the timestamped launcher stil
   with_timestamp "$tmp/t-win64/KSTGATE.exe" -time "$later"
 check "without a timestamp, an expired certificate's launcher does not" \
   fails osslsigncode verify -CAfile "$keys/signer.pem" -time "$later" -in "$tmp/s-win64/KSTGATE.exe"
-osslsigncode attach-signature -sigin "$pki/t/$name-win64/KSTGATE.exe.sig.pem" -CAfile "$pki/root.pem" \
+osslsigncode attach-signature -sigin "$pki/t/$name-win64/KSTGATE.exe.sig.pem" -CAfile "$pki/root.pem" -CRLfile "$pki/crl.pem" \
   -TSA-CAfile "$pki/tsa-root.pem" -in "$tmp/a-win64/KSTGATE.exe" -out "$tmp/attached-t" >/dev/null 2>&1
 check "token: the unsigned rebuild with the timestamped signature attached is the signed exe" \
   cmp "$tmp/attached-t" "$tmp/t-win64/KSTGATE.exe"
@@ -393,52 +420,53 @@ check "token: expired, SHA256SUMS.sig verifies at the time of SHA256SUMS.tsr onl
 
 # interrupted DESCRIPTION SIGNAL PROGRAM ENV...: a release into a directory
 # that holds an earlier release and other files, sent SIGNAL by the stand-in
-# for PROGRAM. It ends by that signal, leaves the other files as they were and
-# no release file, no temporary directory and no password.
+# for PROGRAM. It ends by that signal, leaves the earlier release and the
+# other files as they were, no temporary directory and no password.
 interrupted() {
   local description=$1 signal=$2 program=$3 dir=$tmp/interrupted-$3 log=$tmp/log-interrupted-$3 rc status found
   shift 3
   mkdir -p "$dir/keep" "$dir/.config"
   echo notes >"$dir/notes.txt"; echo mine >"$dir/keep/file"; echo dot >"$dir/.config/x"
   echo older >"$dir/KSTGATE-0.9.0-win64.zip.old"
+  cp -R "$tmp/s/." "$dir/"  # an earlier release
   local before
   before=$(listing "$dir")
-  cp -R "$tmp/s/." "$dir/"  # an earlier release
   status=$(with_standins "$log" "$dir" KST_STANDIN_SIGNAL="$signal $program" "$@" 2>&1); rc=$?
   check "$description: the stand-in sent $signal" test -s "$log/signals"
   if [ $rc = $((128 + $(kill -l "$signal"))) ]; then ok "$description: ended by $signal"; else bad "$description: exit $rc" "$status"; fi
   if [ "$(listing "$dir")" = "$before" ]; then
-    ok "$description: no release files left, the other files as they were"
+    ok "$description: the earlier release and the other files as they were"
   else
     bad "$description: the output directory changed" "$(diff <(echo "$before") <(listing "$dir"))"
   fi
   if [ -z "$(ls -A "$log/tmp")" ]; then ok "$description: no temporary directory left"; else bad "$description: left $(ls -A "$log/tmp")"; fi
-  if [ "$program" = cmake ]; then
-    if [ -s "$log/build-pid" ] && [ ! -e "$log/build-ended" ] && ! kill -0 "$(cat "$log/build-pid")" 2>/dev/null; then
-      ok "$description: the build was ended with the release"
+  if [ "$program" != mv ]; then
+    if [ -s "$log/step-pid" ] && [ ! -e "$log/step-ended" ] && ! kill -0 "$(cat "$log/step-pid")" 2>/dev/null; then
+      ok "$description: the $program step was ended with the release"
     else
-      bad "$description: the build went on"; kill -- "$(cat "$log/build-pid")" 2>/dev/null
+      bad "$description: the $program step went on"; kill -- "$(cat "$log/step-pid")" 2>/dev/null
     fi
   fi
   found=$(grep -rlF "$secret" "$dir" "$log/tmp"; grep -sF "$secret" "$log/args" "$log/listing"; cat "$log/disk" 2>/dev/null)
   if [ -z "$found" ]; then ok "$description: no password left or seen"; else bad "$description: the password leaked" "$found"; fi
 }
 interrupted "TERM during the build" TERM cmake
-interrupted "INT during the signing" INT osslsigncode KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret"
+interrupted "INT during a slow signing" INT osslsigncode KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret"
 interrupted "HUP during the hand-over" HUP mv
 
 # ---- bad signing input -----------------------------------------------------------
 
 # refused DESCRIPTION MESSAGE ENV...: release.sh fails before it builds
-# anything, says MESSAGE, and the files of an earlier release in its output
-# directory are gone.
+# anything, says MESSAGE, and the earlier release of the same version in its
+# output directory is left whole.
 refused() {
-  local description=$1 message=$2 dir=$tmp/refused log rc
+  local description=$1 message=$2 dir=$tmp/refused log rc before
   shift 2
   rm -rf "$dir"; cp -R "$tmp/s" "$dir"
+  before=$(listing "$dir")
   log=$(run_release "$release" "$@" -- "$dir" 2>&1); rc=$?
   if [ $rc != 0 ] && grep -qF -- "$message" <<<"$log" && ! grep -q '^release: building' <<<"$log" &&
-     no_release_files "$dir"; then
+     [ "$(listing "$dir")" = "$before" ]; then
     ok "refused: $description"
   else
     bad "refused: $description (exit $rc)" "$log"
@@ -460,7 +488,9 @@ refused "a CA's certificate without the root to verify against" "name the root" 
   KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CHAIN="$pki/inter.pem"
 refused "a CA's certificate without its chain" "does not verify against" \
   KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CAFILE="$pki/root.pem"
-refused "a wrong PIN" "wrong PIN" KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS=wrong \
+refused "a revoked certificate, its CRL given" "certificate revoked" KST_SIGN_CERT="$pki/revoked.pem" \
+  KST_SIGN_KEY="$pki/revoked.key" KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem" KST_SIGN_CRL="$pki/crl.pem"
+refused "a wrong PIN, the earlier release left whole" "wrong PIN" KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS=wrong \
   KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="$pki/leaf.pem" \
   KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem"
 
