@@ -332,11 +332,16 @@ Window* TopLevel(HWND hWnd)
     return pWindow;
 }
 
-// A message sent to a window waits until its thread is done with its set-up.
+// A message sent to a window waits until its thread is done with its set-up:
+// for ever, if it never is.
 void WaitForWindowThread(HWND hWnd)
 {
     Window* pWindow = TopLevel(hWnd);
-    if (pWindow && pWindow->dwBusyUntil != FAKE_FOREVER && pWindow->dwBusyUntil > g_state.dwClock)
+    if (pWindow && pWindow->dwBusyUntil == FAKE_FOREVER) {
+        fprintf(stderr, "fake platform: a message waits for ever on a window whose thread never answers\n");
+        abort();
+    }
+    if (pWindow && pWindow->dwBusyUntil > g_state.dwClock)
         g_state.dwClock = pWindow->dwBusyUntil;
 }
 
@@ -1202,11 +1207,7 @@ BOOL ShowWindow(HWND hWnd, int nCmdShow)
     if (!pWindow)
         return FALSE;
     // Showing a hidden window of another thread waits until that thread
-    // has shown it: for ever, if it never gets to it.
-    if (!pWindow->bVisible && pWindow->dwBusyUntil == FAKE_FOREVER) {
-        fprintf(stderr, "fake platform: ShowWindow waits for ever on a window whose thread never answers\n");
-        abort();
-    }
+    // has shown it.
     if (!pWindow->bVisible)
         WaitForWindowThread(hWnd);
     BOOL bWasVisible = pWindow->bVisible;

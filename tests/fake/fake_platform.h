@@ -149,9 +149,9 @@ BOOL FakeWindowVisible(HWND hWnd);
 int FakeFindCount();  // searches made
 // The window's thread handles no message before fake time dwUntilMs (it is
 // still setting the window up): a message sent before then waits, and one
-// sent with a time-out shorter than that gives up; so does ShowWindow on the
-// window while it is hidden. FAKE_FOREVER: it never answers (and such a
-// ShowWindow aborts the test: it would wait for ever).
+// sent with a time-out shorter than that gives up; ShowWindow on the window
+// while it is hidden waits too. FAKE_FOREVER: it never answers (a wait
+// without a time-out aborts the test).
 void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs);
 // Called for every SendMessageA; its result is SendMessageA's result.
 void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler);

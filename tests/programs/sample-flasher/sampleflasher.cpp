@@ -11,14 +11,12 @@
 // dialog, as while a box of its own is open), -setupms MS (once shown, the
 // dialog is still set up for MS, handling no message meanwhile),
 // -setupdisable (that set-up ends by disabling Flash BIOS for good),
-// -setuptimer MS (that set-up runs from a timer MS after the dialog is up,
-// the thread idle until then),
+// -setuptimer MS (that set-up runs from a timer MS after the dialog is up),
 // -gidatexit (writes WINKESTROM.GID again just before it ends).
 // Log: FLASHER.LOG in the current directory:
 //   CMDLINE <command line>         at the start
 //   READY                          the dialog and its controls are made
 //   SELF ENABLE <id>|DIALOG        the flasher enables it on its own
-//   SELF SETUP                     its set-up runs from the timer
 //   SETTEXT <caption>              the dialog's caption is set
 //   ENABLE <id>|DIALOG <0|1>       a control, or the dialog, is enabled or disabled
 //   SHOW <0|1>                     the dialog is shown or hidden
@@ -58,7 +56,6 @@ static void SetUp()
     if (g_dwSetUpMs) {
         Sleep(g_dwSetUpMs);
         fputs("SETUP DONE\n", g_pLog);
-        fflush(g_pLog);
     }
     if (g_bSetUpDisables)
         EnableWindow(GetDlgItem(g_hDlg, 101), FALSE);
@@ -138,7 +135,6 @@ static INT_PTR CALLBACK DlgProc(HWND hwnd, UINT uMsg, WPARAM wParam, LPARAM lPar
     }
     if (uMsg == WM_TIMER && wParam == TIMER_SETUP) {
         KillTimer(hwnd, TIMER_SETUP);
-        Log("SELF SETUP\n");
         g_bReady = false;  // its own changes are not another program's
         SetUp();
         g_bReady = true;
