@@ -22,7 +22,7 @@ trap e2e_teardown EXIT
 # bars itself, so the busy caption shows in the screenshot.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
-wineserver -w 2>/dev/null || true
+e2e_settle 60 || true
 
 case_dir demo
 full_setup

@@ -28,9 +28,13 @@ check() {  # check DESCRIPTION COMMAND...
 has() { grep -qxF -- "$1" <<<"$OUT"; }
 nobox() { ! grep -q '^BOX' <<<"$OUT"; }
 exit_is() { has "EXIT $1"; }
-# Waits until every program of the prefix has ended (a flasher may outlive
-# the launcher).
-settle() { timeout 60 wineserver -w 2>/dev/null; }
+# Waits until every program of the case has ended (a flasher may outlive
+# the launcher); the run keeps its server and the system's own processes.
+settle() { e2e_settle "$SETTLE_SECONDS"; }
+# What a case's programs are given to end after the case: a flasher that
+# gives up by itself ends well within it, one that was meant to be taken
+# over and was not ($LIFE) does not.
+SETTLE_SECONDS=15
 
 t_help_empty() {
   case_dir help_empty; drive "-" ""
@@ -297,7 +301,11 @@ start_other() {
   echo "    the other flasher did not start"
   return 1
 }
-stop_other() { wine taskkill /F /IM OTHERFL.EXE >/dev/null 2>&1 || true; }
+# stop_other: ends the other flasher (Wine's taskkill does not find it by name).
+stop_other() {
+  local pid
+  for pid in $(e2e_programs | awk '$2 == "OTHERFL.EXE" { print $1 }'); do kill -KILL "$pid" 2>/dev/null; done
+}
 # untouched DIR: the sample flasher in DIR logged nothing after its dialog
 # was ready: not shown, no caption set, nothing enabled or disabled, no
 # command.
@@ -539,13 +547,18 @@ for name in "${cases[@]}"; do
   CASE_OK=1
   OUT=""
   "t_$name"
+  # Every program the case started ends within its time; one that is still
+  # running then fails the case, and is ended.
+  if ! settle; then
+    echo "    programs left running: $(e2e_programs | cut -d' ' -f2- | sort | paste -sd' ')"
+    CASE_OK=0
+    e2e_end_programs || echo "    and they could not be ended"
+  fi
   if [ $CASE_OK = 1 ]; then
     passed=$((passed + 1)); echo "ok   $name"
   else
     failed=$((failed + 1)); echo "FAIL $name"; sed 's/^/    | /' <<<"$OUT"
   fi
-  # A case that failed may leave a flasher running: do not wait for it forever.
-  settle || wineserver -k 2>/dev/null || true
 done
 echo "e2e: $passed passed, $failed failed"
 [ $failed = 0 ]

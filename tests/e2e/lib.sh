@@ -40,14 +40,62 @@ e2e_setup() {
   else
     export DISPLAY=$KST_DISPLAY
   fi
+  # One Wine server, with the system's own processes, for the whole run:
+  # each program then starts at once, and no program's end waits for a
+  # server that lingers before it shuts down. It goes at the teardown, or
+  # by itself a while after the last program should the run be killed.
+  mkdir -p "$WINEPREFIX"
+  wineserver -p60 </dev/null >/dev/null 2>&1 || true
   wineboot -i >/dev/null 2>&1 || true
-  wineserver -w 2>/dev/null || true
+  e2e_settle 60 || e2e_end_programs
 }
 
 e2e_teardown() {
   wineserver -k 2>/dev/null || true
   [ -n "${E2E_XVFB:-}" ] && kill "$E2E_XVFB" 2>/dev/null || true
   rm -rf "$E2E_ROOT"
+}
+
+# Wine's own processes, which stay for the whole run.
+E2E_SYSTEM_PROGRAMS=" services.exe explorer.exe winedevice.exe plugplay.exe svchost.exe rpcss.exe "
+
+# e2e_programs: every program running in this run's prefix apart from the
+# server and the system's own processes, one "PID NAME" a line: the Wine
+# processes (their Linux program is Wine's loader) whose environment names
+# this prefix.
+e2e_programs() {
+  local exe pid path name
+  for exe in $(find /proc -mindepth 2 -maxdepth 2 -name exe \( -lname '*/wine' -o -lname '*/wine64' \
+      -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) 2>/dev/null); do
+    pid=${exe#/proc/}; pid=${pid%/exe}
+    grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null || continue
+    path=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1)
+    [ -n "$path" ] || continue  # ended meanwhile
+    name=${path##*[\\/]}
+    case $E2E_SYSTEM_PROGRAMS in *" ${name,,} "*) continue ;; esac
+    echo "$pid $name"
+  done
+}
+
+# e2e_settle SECONDS: waits until no program of the prefix is left (see
+# e2e_programs), at most SECONDS; fails when some still run then.
+e2e_settle() {
+  local end=$((SECONDS + $1))
+  while [ -n "$(e2e_programs)" ]; do
+    [ $SECONDS -lt "$end" ] || return 1
+    sleep 0.1
+  done
+}
+
+# e2e_end_programs: ends every program of the prefix (see e2e_programs) and
+# waits until they are gone.
+e2e_end_programs() {
+  local pid _
+  for _ in 1 2 3; do
+    for pid in $(e2e_programs | cut -d' ' -f1); do kill -KILL "$pid" 2>/dev/null; done
+    e2e_settle 5 && return 0
+  done
+  return 1
 }
 
 # case_dir NAME: a fresh directory with the launcher in it.
