@@ -47,6 +47,10 @@ e2e_setup() {
   mkdir -p "$WINEPREFIX"
   wineserver -p60 </dev/null >/dev/null 2>&1 || true
   wineboot -i >/dev/null 2>&1 || true
+  # The virtual display has no window manager: Wine then keeps windows to
+  # itself, rather than waiting two seconds for a manager at every window
+  # that is hidden (each message box that is answered).
+  [ -z "${E2E_XVFB:-}" ] || wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   e2e_settle 60 || e2e_end_programs
 }
 
@@ -60,15 +64,15 @@ e2e_teardown() {
 E2E_SYSTEM_PROGRAMS=" services.exe explorer.exe winedevice.exe plugplay.exe svchost.exe rpcss.exe "
 
 # e2e_programs: every program running in this run's prefix apart from the
-# server and the system's own processes, one "PID NAME" a line: the Wine
-# processes (their Linux program is Wine's loader) whose environment names
-# this prefix.
+# server and the system's own processes, one "PID NAME" a line: the
+# processes whose environment names this prefix and whose Linux program is
+# Wine's loader.
 e2e_programs() {
-  local exe pid path name
-  for exe in $(find /proc -mindepth 2 -maxdepth 2 -name exe \( -lname '*/wine' -o -lname '*/wine64' \
-      -o -lname '*/wine-preloader' -o -lname '*/wine64-preloader' \) 2>/dev/null); do
-    pid=${exe#/proc/}; pid=${pid%/exe}
-    grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null || continue
+  local env pid exe path name
+  for env in $(grep -lsxzF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ); do
+    pid=${env#/proc/}; pid=${pid%/environ}
+    exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+    case ${exe##*/} in wine|wine64|wine-preloader|wine64-preloader) ;; *) continue ;; esac
     path=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n 1)
     [ -n "$path" ] || continue  # ended meanwhile
     name=${path##*[\\/]}
@@ -83,7 +87,7 @@ e2e_settle() {
   local end=$((SECONDS + $1))
   while [ -n "$(e2e_programs)" ]; do
     [ $SECONDS -lt "$end" ] || return 1
-    sleep 0.1
+    sleep 0.2
   done
 }
 
