@@ -31,9 +31,9 @@ exit_is() { has "EXIT $1"; }
 # Waits until every program of the case has ended (a flasher may outlive
 # the launcher); the run keeps its server and the system's own processes.
 settle() { e2e_settle "$SETTLE_SECONDS"; }
-# What a case's programs are given to end after the case: a flasher that
-# gives up by itself ends well within it, one that was meant to be taken
-# over and was not ($LIFE) does not.
+# What a case's programs are given to end after the case: a flasher the
+# launcher leaves alone ends by itself (-life 9000) well within it; one
+# meant to be taken over that was not ($LIFE) does not.
 SETTLE_SECONDS=15
 
 t_help_empty() {

@@ -31,12 +31,12 @@ e2e_setup() {
   E2E_LAUNCHER=$(realpath "${KST_LAUNCHER:-$BUILD/src/KSTGATE.exe}")
   e2e_wine_path
   if [ -z "${KST_DISPLAY:-}" ]; then
-    local n=90
-    while [ -e /tmp/.X$n-lock ] || [ -e /tmp/.X11-unix/X$n ]; do n=$((n + 1)); done
-    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb takes a free display number itself and tells it once it is
+    # ready, so that runs started at the same moment never share one.
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$E2E_ROOT/display" >/dev/null 2>&1 &
     E2E_XVFB=$!
-    export DISPLAY=:$n
-    for _ in $(seq 50); do [ -e /tmp/.X11-unix/X$n ] && break; sleep 0.1; done
+    for _ in $(seq 100); do grep -sqx '[0-9][0-9]*' "$E2E_ROOT/display" && break; sleep 0.1; done
+    export DISPLAY=:$(head -n 1 "$E2E_ROOT/display")
   else
     export DISPLAY=$KST_DISPLAY
   fi
