@@ -75,6 +75,7 @@ run_target() {
   rm -rf "$files"
 }
 
+echo "fuzz: ${targets[*]}: ${seconds}s each, $jobs at a time"
 running=0
 for t in "${targets[@]}"; do
   if [ $running -ge "$jobs" ]; then
