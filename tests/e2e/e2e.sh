@@ -298,12 +298,17 @@ start_other() {
   return 1
 }
 stop_other() { wine taskkill /F /IM OTHERFL.EXE >/dev/null 2>&1 || true; }
-# untouched DIR: the sample flasher in DIR logged nothing after its dialog
-# was ready: not shown, no caption set, nothing enabled or disabled, no
-# command.
+# untouched DIR [locked]: the sample flasher in DIR logged nothing after its
+# dialog was ready: not shown, no caption set, nothing enabled or disabled,
+# no command; with "locked", but for the launcher's lock of the dialog while
+# it judged it, undone.
 untouched() {
   local after
   after=$(sed '1,/^READY$/d' "$1/FLASHER.LOG")
+  if [ "${2:-}" = locked ]; then
+    [ "$(grep '^ENABLE DIALOG' <<<"$after" | tail -n 1)" != "ENABLE DIALOG 0" ] || after="the dialog left locked"
+    after=$(grep -v '^ENABLE DIALOG' <<<"$after")
+  fi
   [ -z "$after" ] && return 0
   sed 's/^/    logged: /' <<<"$after"
   return 1
@@ -381,7 +386,13 @@ t_slow_setup() {
   case_dir setup_timer; full_setup
   drive "YES" "WINKESTROM.EXE -setuptimer 400 -setupdisable -life 9000"
   check "set-up from a timer: exit -5" exit_is -5
-  check "set-up from a timer: the dialog untouched, no command" untouched "$CASE"
+  check "set-up from a timer: the dialog untouched, no command" untouched "$CASE" locked
+
+  # A box of its own before its dialog, captioned as the dialog, answered after 2 s.
+  case_dir box_first; full_setup
+  drive "YES" "WINKESTROM.EXE -prebox 2000 $LIFE"
+  check "box first: exit 0" exit_is 0
+  check "box first: pressed" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
 
   case_dir setup_enabled; full_setup
   drive "YES" "WINKESTROM.EXE -setupms 1500 $LIFE"
