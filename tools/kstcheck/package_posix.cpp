@@ -155,6 +155,12 @@ std::string WideToAnsi(const std::u16string& strWide)
     return strOut;
 }
 
+BOOL IsReadOnlyFile(const std::string& strPath)
+{
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
+}
+
 long long FileTell(FILE* pFile)
 {
     return (long long)ftello(pFile);
