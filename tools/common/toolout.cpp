@@ -116,6 +116,12 @@ std::string JsonString(const std::string& strUtf8)
         if (c == '"' || c == '\\') {
             strOut += '\\';
             strOut += c;
+        } else if (c == '\n') {
+            strOut += "\\n";
+        } else if (c == '\r') {
+            strOut += "\\r";
+        } else if (c == '\t') {
+            strOut += "\\t";
         } else if (b < 0x20 || b == 0x7F) {
             char szEscape[8];
             snprintf(szEscape, sizeof szEscape, "\\u%04x", b);
