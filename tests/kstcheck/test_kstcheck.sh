@@ -72,7 +72,7 @@ expect() {
       continue
     fi
     if [ "${line:0:1}" = "#" ]; then
-      LC_ALL=C grep -qxF -- "$(sed 's/ /\t/3' <<<"$(tabs "${line:1}")")" <<<"$coded" || { echo "FAIL $name: missing: ${line:1}"; ok=0; }
+      LC_ALL=C grep -qxF -- "$(sed 's/ /\t/' <<<"$(tabs "${line:1}")")" <<<"$coded" || { echo "FAIL $name: missing: ${line:1}"; ok=0; }
       continue
     fi
     if [ "${line:0:1}" = "{" ]; then
@@ -368,6 +368,8 @@ while IFS='|' read -r name value what image; do
     own:*) finding="error settings line 2: BackupFile \"$(esc "$value")\" names ${what#own:}: the launcher deletes that file after every flash" ;;
     self) finding="error settings line 2: BackupFile \"$(esc "$value")\" names the launcher itself: the launcher tries to delete that file after every flash" ;;
     dir) finding="warning settings line 2: BackupFile \"$(esc "$value")\" names a directory: the launcher deletes files only, so the backup is left behind" ;;
+    file) finding="error settings line 2: BackupFile \"$(esc "$value")\" names a file the package ships: the launcher deletes that file after every flash"
+      : >"backup-$name/WINIO.DLL" ;;
     *) finding="warning settings line 2: BackupFile \"$(esc "$value")\" $what: $LEAVES" ;;
   esac
   rc=0; other='!error'; [ "${finding%% *}" = error ] && { rc=1; other='!warning'; }
@@ -404,6 +406,9 @@ folder|.|dir
 folder-climbed-back|sub\..|dir
 folder-separator|.\|dir
 ends-in-separator|FLASHABL.ROM\|dir
+shipped|WINIO.DLL|file
+shipped-resolved|lib\..\winio.dll.|file
+image-resolved|FLASHABL.ROM|own:the package's image|...\..\FLASHABL.ROM
 ROWS
 # A name of blanks only is no name: the launcher keeps its default.
 ini backup-empty '[Main]\r\nBackupFile= \t \r\n'
@@ -608,6 +613,7 @@ while IFS='|' read -r area value finding; do
   case $why in
     dir) why='is a directory' ;;
     gone) why='is missing'; [ $area = flasher ] && why="is missing from the package (one on the user's search path does not count)" ;;
+    dots) why='holds an element of dots alone ("..."): Windows programs cannot make such a folder, and the launcher cannot open it' ;;
   esac
   case $finding in
     ok) line="ok image \"$(esc "$value")\": version \"1.07\", marker at offset 2004 (0x7D4)" ;;
@@ -625,6 +631,9 @@ image|sub\..|dir:sub\..
 image|.\|dir:.\
 image|X.ROM\|gone:X.ROM\
 image|..\..\X.ROM|out:..\..\X.ROM
+image|..\good\FLASHABL.ROM|out:..\good\FLASHABL.ROM
+image|...\X.ROM|dots:...\X.ROM
+flasher|...\WINKESTROM.EXE|dots:...\WINKESTROM.EXE
 image|sub\\..\X.ROM|ok
 image|X.ROM. .|ok
 flasher|.|dir:.
@@ -814,6 +823,34 @@ bom|NOSUCH.EXE|1|1
 ROWS
 # --strict after the directory.
 expect exit-strict-after 1 -- bom --strict
+
+# ---- faults that cost a run or a file, and the options a pipeline gates with ------
+ini cr-alone '[UI]\rTitle=Other\r[Main]\rImageFile=X.ROM\r'
+expect cr-alone 1 '#error settings cr-line-end line 1: a carriage return without a line feed at byte 5 ends no line for the launcher: it reads "Title=Other\r[Main]\rImageFile=X.ROM\r" after it as part of this line' -- cr-alone
+ini utf8-title '[UI]\r\nTitle=Vesmar WinKestr\xc3\xb6m\r\n'
+expect utf8-title 0 '#warning settings utf8-no-mark line 2: the file is UTF-8 text without a byte-order mark: the launcher reads its letters beyond ASCII in code page 1252, as other letters' -- utf8-title
+pkg bv-left; : >bv-left/BV; pkg bv-read-only; : >bv-read-only/BV; chmod a-w bv-read-only/BV
+expect bv-left 0 '#warning probe bv-leftover BV lies in the package: the probe'"'"'s answer file, left from a run, which the launcher reads as this machine'"'"'s version when the probe writes none' -- bv-left
+expect bv-read-only 1 "#error probe bv-undeletable BV is read-only: the launcher cannot delete it nor the probe write its answer over it, and every run ends with [-9] Get BIOS VERSION from this machine fail!\nDownload the latest one and try again." -- bv-read-only
+pkg no-launcher; rm no-launcher/KSTGATE.exe; pkg launcher-text; echo text >launcher-text/KSTGATE.exe
+expect no-launcher 1 '#error launcher launcher-missing KSTGATE.exe is missing: the package has no launcher to start' -- no-launcher
+expect launcher-text 1 '#error launcher launcher-not-program KSTGATE.exe is no Windows program (it has no "MZ" header): the package has no launcher to start' -- launcher-text
+expect good-fail-on-warning 0 "=$GOOD_OUTPUT" -- --fail-on warning good
+expect good-json 0 '{j["findings"] == [] and j["complete"] and j["tool"] == "kstcheck"' -- --format=json --fail-on=warning good
+expect json-lines 1 '{[(f["level"], f["code"], f["file"], f.get("line")) for f in j["findings"]] == [("warning", "utf8-mark", "KESTROM.INI", 1), ("warning", "before-header", "KESTROM.INI", 2)]' -- --format json --strict bom
+expect json-utf8 0 '{any("\"\u00ff[UI]\" comes" in f["message"] for f in j["findings"])' -- --format json like-mark-ff
+expect fail-on-note 1 '#note flasher no-dialogs WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' -- --fail-on note flasher-no-dialogs
+expect suppress 0 '!warning' 'ok settings KESTROM.INI: 2 lines, read as code page 1252' -- --strict --suppress utf8-mark --suppress before-header,high-bytes bom
+expect quiet 0 '=' -- -q good
+expect version 0 '>kstcheck 1.0.0' -- --version
+while IFS='|' read -r option value what tail; do
+  expect "usage-$option-$value" 3 ">kstcheck: unknown $what \"${value#*,}\" $tail" '!ok' -- "--$option" "$value" good
+done <<'ROWS'
+suppress|nope|code|(--help lists them)
+suppress|utf8-mark,nope|code|(--help lists them)
+format|xml|format|(text or json)
+fail-on|ok|level|(error, warning or note)
+ROWS
 
 # ---- escaping: every class of byte in a finding's text ---------------------------
 # Each row is a key line before any header, whose finding quotes it: its

@@ -70,7 +70,7 @@ void CheckImage()
     int nClass = PackageNameClass(strImage.c_str());
     if (nClass == PKGNAME_DOTS) {
         Report(FK_DOTS_ELEMENT, AREA_IMAGE,
-               Format("ImageFile %s %s: %s", strName.c_str(), PackageNameProblem(nClass),
+               Format("%s %s: %s", strName.c_str(), PackageNameProblem(nClass),
                       LauncherStop(STAGE_IMAGE, RC_IMAGE_OPEN).c_str()));
         return;
     }
