@@ -49,11 +49,12 @@ expect zero-byte 0 'zero.rom: "A"' -- zero.rom
 expect marker-at-start 1 "early.rom: [-65] ${none_msg}" -- early.rom
 expect empty 1 "empty.rom: [-65] ${none_msg}" -- empty.rom
 expect directory 2 "folder.rom: [-129] ${open_msg}" -- folder.rom
-expect usage 3 "kstscan: no image named${nl}$("${scan[@]}" --help)" --
-expect help 0 "$("${scan[@]}" --help 2>/dev/null)" -- --help
+usage=$("${scan[@]}" --help 2>/dev/null | tr -d '\r')
+expect usage 3 "kstscan: no image named${nl}$usage" --
+expect help 0 "$usage" -- --help
 expect version 0 "kstscan 1.0.0" -- --version
 expect file-named-like-an-option 2 "--help: [-129] ${open_msg}" -- -- --help
-expect bad-option 3 "kstscan: unknown option --frob${nl}$("${scan[@]}" --help)" -- --frob
+expect bad-option 3 "kstscan: unknown option --frob${nl}$usage" -- --frob
 expect name-escaped 2 "bad\nname: \"1.07\": [-129] ${open_msg}" -- "bad${nl}name: \"1.07\""
 expect json 2 '{"tool": "kstscan", "version": "1.0.0", "images": [
   {"file": "good.rom", "version": "1.07"},

@@ -222,7 +222,13 @@ int wmain(int argc, wchar_t** argv)
     std::vector<std::string> args;
     for (int i = 1; i < argc; i++)
         args.push_back(WideToUtf8(argv[i]));
-    return RunKstcheck(args);
+    // The output is UTF-8: a console shows it as such while this runs.
+    UINT uConsolePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    int nCode = RunKstcheck(args);
+    if (uConsolePage)
+        SetConsoleOutputCP(uConsolePage);
+    return nCode;
 }
 #else
 int main(int argc, char** argv)

@@ -80,7 +80,24 @@ static int UsageError(const char* lpWhy, const std::string& strArg)
     return 3;
 }
 
+static int RunKstscan(int argc, char** argv);
+
 int main(int argc, char** argv)
+{
+#ifdef _WIN32
+    // The output is UTF-8: a console shows it as such while this runs.
+    UINT uConsolePage = GetConsoleOutputCP();
+    SetConsoleOutputCP(CP_UTF8);
+    int nCode = RunKstscan(argc, argv);
+    if (uConsolePage)
+        SetConsoleOutputCP(uConsolePage);
+    return nCode;
+#else
+    return RunKstscan(argc, argv);
+#endif
+}
+
+static int RunKstscan(int argc, char** argv)
 {
     // The launcher's own code page: the system's on Windows.
     InitCodePage();
