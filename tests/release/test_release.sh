@@ -407,15 +407,15 @@ check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$pki/root.pem"
 start_tsa "$pki" || bad "the timestamp authority starts" "$(cat "$pki/tsa.log")"
 dead=http://127.0.0.1:$(closed_port)/
 stall=http://127.0.0.1:$(stalling_port)/
-tlog=$tmp/output-t
+tlog=$tmp/trace-t  # (too long for an argument)
 (cd "$pki" && with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
   KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="pkcs11:token=kst;object=signer;type=cert" \
   KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$stall"$'\n'"$dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem \
-  KST_SIGN_TSA_TIMEOUT=3 KST_SIGN_CRL=crl.pem >"$tlog" 2>&1) || bad "token release builds" "$(cat "$tlog")"
+  KST_SIGN_TSA_TIMEOUT=3 KST_SIGN_CRL=crl.pem >"$tlog" 2>&1) || bad "token release builds" "$(grep -v '^+' "$tlog")"
 stop_tsa
 no_secret "token" "$tmp/log-t"
 check "token: the stalling and the refusing timestamp URL are named in warnings" \
-  bash -c 'said=$(cat "$3"); grep -q "warning: .*$1.*no answer within 3 s" <<<"$said" && grep -q "warning: .*$2" <<<"$said"' \
+  bash -c 'said=$(grep -v "^+" "$3"); grep -q "warning: .*$1.*no answer within 3 s" <<<"$said" && grep -q "warning: .*$2" <<<"$said"' \
   - "$stall" "$dead" "$tlog"
 check "token: the PIN is in none of the tool's output" bash -c 'grep -q "signed and verified" "$2" && ! grep -qF -- "$1" "$2"' - "$secret" "$tlog"
 check "token: every verification checks the CRLs given, and no warning says it did not" bash -c "
@@ -480,7 +480,7 @@ interrupted() {
     bad "$description: the output directory changed" "$(diff <(echo "$before") <(listing "$dir"))"
   fi
   if [ -z "$(ls -A "$log/tmp")" ]; then ok "$description: no temporary directory left"; else bad "$description: left $(ls -A "$log/tmp")"; fi
-  if [ "$program" != mv ]; then  # (openssl: the stand-in for the one that logs in)
+  if [ "$program" != mv ]; then
     if [ -s "$log/step-pid" ] && [ ! -e "$log/step-ended" ] && ! kill -0 "$(cat "$log/step-pid")" 2>/dev/null; then
       ok "$description: the $program step was ended with the release"
     else
