@@ -3,8 +3,8 @@
 # never from the developer's tree:
 # - two release builds in two directories, one from a clone with
 #   core.autocrlf=true and a packager's CFLAGS, GNUMAKEFLAGS, CMAKE_GENERATOR
-#   and SOURCE_DATE_EPOCH, the other with a TMPDIR ending in /, give the same bytes and the same build record
-#   (BUILDINFO), which names the compilers of cmake/ with their Debian
+#   and SOURCE_DATE_EPOCH, the other with a TMPDIR ending in /, give the
+#   same bytes and the same build record (BUILDINFO), which names the compilers of cmake/ with their Debian
 #   versions, holds no build path and is covered by SHA256SUMS;
 # - uncommitted changes to the version or to check-exe.sh do not reach it;
 # - the released launchers pass check-exe and one runs end to end;
@@ -25,9 +25,9 @@
 #   CRLs (a PKCS#12 file of a leaf whose CRL point is closed) the release
 #   passes with one warning;
 # - a run interrupted during the build, a slow signing, a token's log-in or
-#   the hand-over (a second signal during its undo) leaves the earlier release and the other files in its output directory as
-#   they were and no temporary directory; the build or the signing ends
-#   with it;
+#   the hand-over (a second signal during its undo) leaves the earlier
+#   release and the other files in its output directory as they were and no
+#   temporary directory; the build, the signing or the log-in ends with it;
 # - bad signing input (a revoked certificate, a wrong PIN), and a timestamp
 #   authority that does not answer, fail with a clear message and leave the
 #   earlier release as it was; an output directory that holds another
