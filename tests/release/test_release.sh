@@ -12,8 +12,7 @@
 #   PKCS#12 file), every exe verifies, a published signature attached to the
 #   unsigned rebuild gives the signed exe byte for byte, and SHA256SUMS.sig
 #   verifies, and fails for a changed SHA256SUMS; the password is on no
-#   command line, in no file and in the environment of neither the release
-#   tool nor any program it starts; a release
+#   command line, in no file and in the environment of no tool; a release
 #   without timestamps says, once, that its signatures end with the certificate;
 # - signed with a key on a SoftHSM2 token, a three-level PKI and a timestamp
 #   authority on 127.0.0.1 (after one that stalls and one that refuses, both
@@ -24,10 +23,10 @@
 #   verification checks the CRLs and no output shows the PIN; without
 #   CRLs (a PKCS#12 file of a leaf whose CRL point is closed) the release
 #   passes with one warning;
-# - a run interrupted during the build, a slow signing, a token's log-in or
-#   the hand-over (a second signal during its undo) leaves the earlier
-#   release and the other files in its output directory as they were and no
-#   temporary directory; the build, the signing or the log-in ends with it;
+# - a run interrupted during the build, a slow signing or the hand-over
+#   leaves the earlier release and the other files in its output directory as
+#   they were and no temporary directory; the build or the signing ends
+#   with it; so do a token's log-in and a second signal during the undo;
 # - bad signing input (a revoked certificate, a wrong PIN), and a timestamp
 #   authority that does not answer, fail with a clear message and leave the
 #   earlier release as it was; an output directory that holds another
