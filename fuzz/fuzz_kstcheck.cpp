@@ -1,6 +1,7 @@
 // Fuzzes kstcheck whole, over the real host layer, on a package folder made
 // in a scratch directory from the input: a byte of options (bit 0:
-// --strict; bits 1-3: a code page), then parts split at zero bytes: the
+// --strict; bits 1-3: a code page; bit 4: --format json; bit 5: --quiet;
+// bit 6: --fail-on note; bit 7: two codes suppressed), then parts split at zero bytes: the
 // settings file, the flasher command line, and up to eight names of entries
 // ("\" and "/" separate folders; a name ending in one is a folder, any
 // other a file holding a Windows program with dialogs and a version marker).
@@ -99,6 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         args.push_back("--strict");
     if (const char* lpCodePage = s_aCodePages[(pData[0] >> 1) & 7])
         args.insert(args.end(), {"--code-page", lpCodePage});
+    if (pData[0] & 0x10)
+        args.push_back("--format=json");
+    if (pData[0] & 0x20)
+        args.push_back("-q");
+    if (pData[0] & 0x40)
+        args.insert(args.end(), {"--fail-on", "note"});
+    if (pData[0] & 0x80)
+        args.insert(args.end(), {"--suppress", "cr-line-end,backup-package-file"});
     args.push_back(g_strPackage);
     if (parts.size() > 1)
         args.insert(args.end(), {"--", parts[1]});

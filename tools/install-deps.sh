@@ -8,7 +8,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed';
 for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
            g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-x86-64-dev \
            wine wine64 xvfb x11-apps imagemagick locales python3 icoutils file openssl \
-           softhsm2 libengine-pkcs11-openssl gnutls-bin; do
+           softhsm2 libengine-pkcs11-openssl gnutls-bin openssh-client; do
   have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

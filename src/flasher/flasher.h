@@ -21,33 +21,38 @@
 // flasher's own among them.
 #define FLASHER_WALK_LIMIT 4096
 #define FLASHER_EXIT_POLL_MS 100
-// How long the flasher may take to answer at all once its dialog is found
-// (it may still be reading the BIOS or loading its driver), and how long it
-// may go without answering while its button is waited for.
-#define FLASHER_SETUP_TIMEOUT_MS 60000
+// How long the flasher's dialog is judged in all, once found, before the
+// button is given up: the first answer (it may still be reading the BIOS or
+// loading its driver), any silence, and the time its button is not
+// pressable. Time in which the flasher waits on its user (a box of its own
+// shown, its dialog disabled) is not counted.
+#define FLASHER_JUDGE_LIMIT_MS 60000
 // Each check of the button waits this long for the flasher's answer; a
 // slower answer breaks the button's run of being pressable.
 #define FLASHER_CHECK_TIMEOUT_MS 250
 // The button is pressed only once it has stayed pressable this long.
 #define FLASHER_STABLE_MS 1000
 // An enabled dialog whose button cannot be pressed is given this long in
-// all, about as long as the window search (a disabled dialog, behind a box
-// of the flasher's own, is waited for without this limit).
+// all, about as long as the window search; only time in which the flasher
+// answered counts (not the time spent waiting for its answers).
 #define FLASHER_BLOCKED_LIMIT_MS 5000
 
 #define FLASHER_TITLE_SIZE 520
 #define CLASS_NAME_SIZE 260
 
 // Starts the flasher with lpCmdLine as its whole command line, presses its
-// Flash BIOS button with its window taken over, waits for its end (and for
-// the end of the dialog's own process) and deletes its leftovers. Only
-// windows of the started process and of the processes it starts count; the
-// dialog is shown once the flasher answers, and the button is pressed only
-// once it has stayed shown and enabled, in a shown and enabled dialog of a
-// flasher that answers, for FLASHER_STABLE_MS. 0, RC_FLASHER_START,
-// RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, one that did not become
-// pressable in time, a dialog that went away, or a flasher that did not
-// answer); on the last two the flasher is left running.
+// Flash BIOS button with its window taken over, waits for its end (every
+// process it started) and deletes its leftovers. Only windows of the
+// started process and of the processes it starts count; the dialog is the
+// one of them, of the flasher's class and caption, that holds the button.
+// It is shown once the flasher answers, locked against its user's clicks
+// while it is judged, and its button is pressed only once it has stayed
+// shown and enabled, in a shown and enabled dialog of a flasher that
+// answers and shows no other window, for FLASHER_STABLE_MS. 0,
+// RC_FLASHER_START, RC_FLASHER_WINDOW or RC_FLASH_BUTTON (no button, one
+// that did not become pressable in time, a dialog that went away, or a
+// flasher that did not answer); on the last two the flasher is left
+// running, its dialog asked to show itself.
 int RunFlasher(LPCSTR lpCmdLine);
 
 // Keeps the flasher window's caption in g_szFlasherTitle.

@@ -156,6 +156,7 @@ typedef struct _cpinfo {
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
 typedef enum _JOBOBJECTINFOCLASS {
+    JobObjectBasicAccountingInformation = 1,
     JobObjectBasicLimitInformation = 2,
     JobObjectExtendedLimitInformation = 9,
 } JOBOBJECTINFOCLASS;
@@ -171,6 +172,17 @@ typedef struct _JOBOBJECT_BASIC_LIMIT_INFORMATION {
     DWORD PriorityClass;
     DWORD SchedulingClass;
 } JOBOBJECT_BASIC_LIMIT_INFORMATION;
+
+typedef struct _JOBOBJECT_BASIC_ACCOUNTING_INFORMATION {
+    LARGE_INTEGER TotalUserTime;
+    LARGE_INTEGER TotalKernelTime;
+    LARGE_INTEGER ThisPeriodTotalUserTime;
+    LARGE_INTEGER ThisPeriodTotalKernelTime;
+    DWORD TotalPageFaultCount;
+    DWORD TotalProcesses;
+    DWORD ActiveProcesses;
+    DWORD TotalTerminatedProcesses;
+} JOBOBJECT_BASIC_ACCOUNTING_INFORMATION;
 
 typedef struct _IO_COUNTERS {
     ULONGLONG ReadOperationCount;
@@ -218,6 +230,9 @@ BOOL SetInformationJobObject(HANDLE hJob, JOBOBJECTINFOCLASS JobObjectInformatio
                              LPVOID lpJobObjectInformation, DWORD cbJobObjectInformationLength);
 BOOL AssignProcessToJobObject(HANDLE hJob, HANDLE hProcess);
 BOOL IsProcessInJob(HANDLE ProcessHandle, HANDLE JobHandle, PBOOL Result);
+BOOL QueryInformationJobObject(HANDLE hJob, JOBOBJECTINFOCLASS JobObjectInformationClass,
+                               LPVOID lpJobObjectInformation, DWORD cbJobObjectInformationLength,
+                               LPDWORD lpReturnLength);
 void Sleep(DWORD dwMilliseconds);
 DWORD GetTickCount();
 BOOL CloseHandle(HANDLE hObject);
@@ -226,6 +241,7 @@ BOOL DeleteFileA(LPCSTR lpFileName);
 // USER32
 int MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 HWND FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass, LPCSTR lpszWindow);
 DWORD GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 BOOL IsWindowEnabled(HWND hWnd);

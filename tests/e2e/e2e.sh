@@ -306,12 +306,17 @@ stop_other() {
   local pid
   for pid in $(e2e_programs | awk '$2 == "OTHERFL.EXE" { print $1 }'); do kill -KILL "$pid" 2>/dev/null; done
 }
-# untouched DIR: the sample flasher in DIR logged nothing after its dialog
-# was ready: not shown, no caption set, nothing enabled or disabled, no
-# command.
+# untouched DIR [locked]: the sample flasher in DIR logged nothing after its
+# dialog was ready: not shown, no caption set, nothing enabled or disabled,
+# no command; with "locked", but for the launcher's lock of the dialog while
+# it judged it, undone.
 untouched() {
   local after
   after=$(sed '1,/^READY$/d' "$1/FLASHER.LOG")
+  if [ "${2:-}" = locked ]; then
+    [ "$(grep '^ENABLE DIALOG' <<<"$after" | tail -n 1)" != "ENABLE DIALOG 0" ] || after="the dialog left locked"
+    after=$(grep -v '^ENABLE DIALOG' <<<"$after")
+  fi
   [ -z "$after" ] && return 0
   sed 's/^/    logged: /' <<<"$after"
   return 1
@@ -389,7 +394,13 @@ t_slow_setup() {
   case_dir setup_timer; full_setup
   drive "YES" "WINKESTROM.EXE -setuptimer 400 -setupdisable -life 9000"
   check "set-up from a timer: exit -5" exit_is -5
-  check "set-up from a timer: the dialog untouched, no command" untouched "$CASE"
+  check "set-up from a timer: the dialog untouched, no command" untouched "$CASE" locked
+
+  # A box of its own before its dialog, captioned as the dialog, answered after 2 s.
+  case_dir box_first; full_setup
+  drive "YES" "WINKESTROM.EXE -prebox 2000 $LIFE"
+  check "box first: exit 0" exit_is 0
+  check "box first: pressed" grep -qxF "COMMAND $BUSY" "$CASE/FLASHER.LOG"
 
   case_dir setup_enabled; full_setup
   drive "YES" "WINKESTROM.EXE -setupms 1500 $LIFE"
@@ -443,8 +454,9 @@ t_kstscan_windows() {
 }
 
 # kstscan.exe takes the system's code page, as the launcher does: under 932
-# a version whose trail byte is a backslash (0x95 0x5C) is shown whole, under
-# 1252 the same bytes are two characters and the backslash is escaped.
+# a version whose trail byte is a backslash (0x95 0x5C) is one character
+# (U+8868, shown in UTF-8), under 1252 the same bytes are two characters and
+# the backslash is escaped.
 t_kstscan_932() {
   if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
     echo "    ja_JP.UTF-8 locale missing"; CASE_OK=0; return
@@ -453,10 +465,10 @@ t_kstscan_932() {
   rm -rf "$dir"; mkdir -p "$dir"
   printf 'x\x95\x5cAB-0000-' >"$dir/IMAGE.ROM"
   OUT=$(cd "$dir" && LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 wine "$scan" IMAGE.ROM 2>/dev/null | tr -d '\r')
-  want=$(printf 'IMAGE.ROM: "\x95\x5cAB"')
+  want=$(printf 'IMAGE.ROM: "\xe8\xa1\xa8AB"')
   check "932: the double-byte character whole" test "$OUT" = "$want"
   OUT=$(cd "$dir" && LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$scan" IMAGE.ROM 2>/dev/null | tr -d '\r')
-  want=$(printf 'IMAGE.ROM: "\x95\\\\AB"')
+  want=$(printf 'IMAGE.ROM: "\xe2\x80\xa2\\\\AB"')
   check "1252: the backslash escaped" test "$OUT" = "$want"
 }
 
@@ -482,7 +494,7 @@ t_kstcheck_cyrillic() {
   case_dir "Пакет BIOS"; full_setup
   kstcheck_run "Пакет BIOS"
   check "exit 0" exit_is 0
-  check "the image read" has $'ok\timage\t"FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)'
+  check "the image read" has $'ok\timage\t-\t"FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)'
 }
 
 # A BackupFile that is the image's short name (the system's own alias of a
@@ -496,7 +508,7 @@ t_kstcheck_short_name() {
   kstcheck_run kstcheck_short
   check "the image has a short name" test -n "$short"
   check "exit 1" exit_is 1
-  check "the backup is the image" has "$(printf 'error\tsettings\tline 3: BackupFile "%s" names the package'"'"'s image: the launcher deletes that file after every flash' "$short")"
+  check "the backup is the image" has "$(printf 'error\tsettings\tbackup-package-file\tline 3: BackupFile "%s" names the package'"'"'s image: the launcher deletes that file after every flash' "$short")"
 }
 
 # Code page 932: the launcher's own directory holds U+8868, whose second

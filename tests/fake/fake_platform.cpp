@@ -23,8 +23,8 @@ struct Window {
     BOOL bVisible;
     int nAppearAtSearch;
     DWORD dwProcessId;  // FAKE_LATEST_PROCESS: the one started last
-    DWORD dwBusyUntil;
-    DWORD dwGoneAtMs;   // destroyed from this fake time on
+    std::vector<std::pair<DWORD, DWORD>> busy;  // periods its thread handles no message
+    DWORD dwBornAtMs, dwGoneAtMs;  // exists from, destroyed from this fake time on
 };
 
 struct EnableChange {
@@ -32,6 +32,7 @@ struct EnableChange {
     DWORD dwAtMs;
     BOOL bEnabled;
     bool bDone;
+    int nKind;
 };
 
 struct Process {
@@ -155,9 +156,9 @@ bool WindowExists(HWND hWnd)
     Window* pWindow = FindWindowRecord(hWnd);
     if (!pWindow)
         return false;
-    if (pWindow->hParent)
-        return WindowExists(pWindow->hParent);
-    return g_state.nFindCount >= pWindow->nAppearAtSearch && g_state.dwClock < pWindow->dwGoneAtMs;
+    if (g_state.dwClock < pWindow->dwBornAtMs || g_state.dwClock >= pWindow->dwGoneAtMs)
+        return false;
+    return pWindow->hParent ? WindowExists(pWindow->hParent) : g_state.nFindCount >= pWindow->nAppearAtSearch;
 }
 
 // The process id of a window: its top-level window's owner.
@@ -180,8 +181,19 @@ void ApplyEnableChanges()
         Window* pWindow = FindWindowRecord(change.hWnd);
         if (change.bDone || !pWindow || g_state.dwClock < change.dwAtMs)
             continue;
-        pWindow->bEnabled = change.bEnabled;
         change.bDone = true;
+        if (change.nKind == FAKE_ENABLE) {
+            pWindow->bEnabled = change.bEnabled;
+            continue;
+        }
+        // A click reaches a button that is shown and enabled in a shown and
+        // enabled dialog, which then handles it as the launcher's command.
+        Window* pDialog = FindWindowRecord(pWindow->hParent);
+        bool bReaches = WindowExists(change.hWnd) && pWindow->bVisible && pWindow->bEnabled && pDialog &&
+                        pDialog->bVisible && pDialog->bEnabled;
+        Log("Click " + HandleText(change.hWnd) + " -> " + std::to_string(bReaches ? 1 : 0));
+        if (bReaches && g_state.fnSend)
+            g_state.fnSend(pWindow->hParent, WM_COMMAND, MAKEWPARAM(pWindow->nId, BN_CLICKED), (LPARAM)change.hWnd);
     }
 }
 
@@ -332,17 +344,29 @@ Window* TopLevel(HWND hWnd)
     return pWindow;
 }
 
-// A message sent to a window waits until its thread is done with its set-up:
-// for ever, if it never is.
+// The first fake time from now on at which the window's thread is free.
+DWORD FreeAt(const Window* pWindow)
+{
+    DWORD dwAt = g_state.dwClock;
+    for (bool bMoved = true; bMoved && pWindow && dwAt != FAKE_FOREVER;) {
+        bMoved = false;
+        for (const auto& period : pWindow->busy)
+            if (period.first <= dwAt && dwAt < period.second)
+                dwAt = period.second, bMoved = true;
+    }
+    return dwAt;
+}
+
+// A message sent to a window waits until its thread is free: for ever, if
+// it never is.
 void WaitForWindowThread(HWND hWnd)
 {
-    Window* pWindow = TopLevel(hWnd);
-    if (pWindow && pWindow->dwBusyUntil == FAKE_FOREVER) {
+    DWORD dwFree = FreeAt(TopLevel(hWnd));
+    if (dwFree == FAKE_FOREVER) {
         fprintf(stderr, "fake platform: a message waits for ever on a window whose thread never answers\n");
         abort();
     }
-    if (pWindow && pWindow->dwBusyUntil > g_state.dwClock)
-        g_state.dwClock = pWindow->dwBusyUntil;
+    g_state.dwClock = dwFree;
 }
 
 bool EqualNoCase(const std::string& a, const char* b)
@@ -576,11 +600,11 @@ DWORD FakeJobLimitFlags()
     return g_state.dwJobLimitFlags;
 }
 
-void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs)
+void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs, DWORD dwFromMs)
 {
     Window* pWindow = TopLevel(hWnd);
     if (pWindow)
-        pWindow->dwBusyUntil = dwUntilMs;
+        pWindow->busy.push_back({dwFromMs, dwUntilMs});
 }
 
 HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int nId,
@@ -595,22 +619,22 @@ HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent, int
     window.bVisible = bVisible;
     window.nAppearAtSearch = nAppearAtSearch;
     window.dwProcessId = dwProcessId;
-    window.dwBusyUntil = 0;
+    window.dwBornAtMs = 0;
     window.dwGoneAtMs = FAKE_FOREVER;
     g_state.windows.push_back(window);
     return (HWND)(uintptr_t)g_state.windows.size();
 }
 
-void FakeSetGoneAt(HWND hWnd, DWORD dwAtMs)
+void FakeSetLifetime(HWND hWnd, DWORD dwFromMs, DWORD dwGoneAtMs)
 {
     Window* pWindow = FindWindowRecord(hWnd);
     if (pWindow)
-        pWindow->dwGoneAtMs = dwAtMs;
+        pWindow->dwBornAtMs = dwFromMs, pWindow->dwGoneAtMs = dwGoneAtMs;
 }
 
-void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled)
+void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled, int nKind)
 {
-    g_state.enableChanges.push_back(EnableChange{hWnd, dwAtMs, bEnabled, false});
+    g_state.enableChanges.push_back(EnableChange{hWnd, dwAtMs, bEnabled, false, nKind});
 }
 
 std::string FakeWindowText(HWND hWnd)
@@ -1033,6 +1057,21 @@ BOOL AssignProcessToJobObject(HANDLE hJob, HANDLE hProcess)
     return TRUE;
 }
 
+BOOL QueryInformationJobObject(HANDLE hJob, JOBOBJECTINFOCLASS JobObjectInformationClass,
+                               LPVOID lpJobObjectInformation, DWORD cbJobObjectInformationLength, LPDWORD)
+{
+    NoteCall("QueryInformationJobObject");
+    Log("QueryInformationJobObject " + HandleText(hJob) + " " + std::to_string((int)JobObjectInformationClass));
+    if (!FindJob(hJob) || cbJobObjectInformationLength != sizeof(JOBOBJECT_BASIC_ACCOUNTING_INFORMATION))
+        return FALSE;
+    auto* pInfo = (JOBOBJECT_BASIC_ACCOUNTING_INFORMATION*)lpJobObjectInformation;
+    pInfo->ActiveProcesses = 0;
+    for (std::vector<Process>* pList : {&g_state.processes, &g_state.others})
+        for (Process& process : *pList)
+            pInfo->ActiveProcesses += IsInJob(&process, (uintptr_t)hJob) && !HasEnded(process);
+    return TRUE;
+}
+
 BOOL IsProcessInJob(HANDLE ProcessHandle, HANDLE JobHandle, PBOOL Result)
 {
     NoteCall("IsProcessInJob");
@@ -1060,9 +1099,17 @@ void Sleep(DWORD dwMilliseconds)
     }
 }
 
+// The tick count starts near its wrap, which every wait must survive.
+const DWORD kTickAtReset = 0xFFFFFFFFu - 2999u;
+
 DWORD GetTickCount()
 {
     NoteCall("GetTickCount");
+    return kTickAtReset + g_state.dwClock;
+}
+
+DWORD FakeNow()
+{
     return g_state.dwClock;
 }
 
@@ -1146,6 +1193,17 @@ int wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...)
     int nLength = vsnprintf(lpOut, 1025, lpFmt, args);
     va_end(args);
     return nLength > 1024 ? 1024 : nLength;
+}
+
+BOOL EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    NoteCall("EnumWindows");
+    Log("EnumWindows");
+    ApplyEnableChanges();
+    for (size_t i = 0; i < g_state.windows.size(); i++)
+        if (!g_state.windows[i].hParent && WindowExists((HWND)(i + 1)) && !lpEnumFunc((HWND)(i + 1), lParam))
+            break;
+    return TRUE;
 }
 
 HWND FindWindowExA(HWND hWndParent, HWND hWndChildAfter, LPCSTR lpszClass, LPCSTR lpszWindow)
@@ -1340,8 +1398,8 @@ LRESULT SendMessageTimeoutA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam, U
         g_state.dwLastError = 1400;
         return 0;
     }
-    if (pWindow->dwBusyUntil > g_state.dwClock &&
-        (pWindow->dwBusyUntil == FAKE_FOREVER || pWindow->dwBusyUntil - g_state.dwClock > uTimeout)) {
+    DWORD dwFree = FreeAt(pWindow);
+    if (dwFree == FAKE_FOREVER || dwFree - g_state.dwClock > uTimeout) {
         g_state.dwClock += uTimeout;
         ApplyEnableChanges();
         g_state.dwLastError = ERROR_TIMEOUT;

@@ -72,8 +72,10 @@ const std::vector<FakeBox>& FakeBoxes();
 // Power status: queued results of GetSystemPowerStatus; the last one repeats.
 void FakeQueuePower(BOOL bSucceeds, BYTE bACLineStatus);
 
-// Clock: GetTickCount reads it, Sleep advances it.
+// Clock: Sleep advances it; GetTickCount reads it from a start a few
+// seconds before the tick count wraps, FakeNow from 0.
 void FakeAdvanceClock(DWORD dwMilliseconds);
+DWORD FakeNow();
 DWORD FakeSleptTotal();
 
 // Processes. Each CreateProcessA takes the next queued description; with
@@ -139,20 +141,25 @@ HWND FakeAddWindow(const char* lpClass, const char* lpCaption, HWND hParent = NU
                    int nId = 0, BOOL bEnabled = TRUE, BOOL bVisible = TRUE,
                    int nAppearAtSearch = 1, DWORD dwProcessId = FAKE_LATEST_PROCESS);
 // From fake time dwAtMs on (the clock that Sleep advances), the window is
-// enabled or disabled as the flasher itself would do it.
-void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled);
-// From fake time dwAtMs on the window is gone (its flasher closed it).
-void FakeSetGoneAt(HWND hWnd, DWORD dwAtMs);
+// enabled or disabled as the flasher itself would do it; or its user clicks
+// it (a button: its dialog handles that as the command, through
+// FakeOnSend, when both are shown and enabled).
+enum { FAKE_ENABLE, FAKE_CLICK };
+void FakeSetEnabledAt(HWND hWnd, DWORD dwAtMs, BOOL bEnabled, int nKind = FAKE_ENABLE);
+// The window exists from fake time dwFromMs until dwGoneAtMs (made late,
+// or closed).
+void FakeSetLifetime(HWND hWnd, DWORD dwFromMs, DWORD dwGoneAtMs);
 std::string FakeWindowText(HWND hWnd);
 BOOL FakeWindowEnabled(HWND hWnd);
 BOOL FakeWindowVisible(HWND hWnd);
 int FakeFindCount();  // searches made
-// The window's thread handles no message before fake time dwUntilMs (it is
-// still setting the window up): a message sent before then waits, and one
+// The window's thread handles no message from fake time dwFromMs until
+// dwUntilMs (it is setting the window up, or busy; each call adds such a
+// period): a message sent meanwhile waits, and one
 // sent with a time-out shorter than that gives up; ShowWindow on the window
 // while it is hidden waits too. FAKE_FOREVER: it never answers (a wait
 // without a time-out aborts the test).
-void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs);
+void FakeSetBusyUntil(HWND hWnd, DWORD dwUntilMs, DWORD dwFromMs = 0);
 // Called for every SendMessageA; its result is SendMessageA's result.
 void FakeOnSend(std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)> fnHandler);
 

@@ -41,7 +41,9 @@ listing() {
 # as "LEVEL AREA TEXT" (the first two blanks stand for its tabs). A LINE
 # that starts with "!" is the start of lines that must not be printed; "="
 # followed by the whole output compares all of it; ">" followed by a line
-# of its own (a usage message) is a line printed as it stands.
+# of its own (a usage message) is a line printed as it stands. Those compare
+# without the CODE column; "#" is a whole line with it ("LEVEL AREA CODE
+# TEXT"); "{" a Python expression that must hold for the JSON output, j.
 expect() {
   local name=$1 want_rc=$2
   shift 2
@@ -54,6 +56,8 @@ expect() {
   out=$(cd "${IN:-.}" && "${tool[@]}" "$@" 2>&1)
   rc=$?
   out=${out//$'\r'/}
+  local coded=$out
+  out=$(sed 's/^\([a-z]*\t[a-z]*\t\)[a-z0-9-]*\t/\1/' <<<"$out")
   after=$(listing)
   cases=$((cases + 1))
   [ "$rc" = "$want_rc" ] || { echo "FAIL $name: exit code $rc (want $want_rc)"; ok=0; }
@@ -65,6 +69,15 @@ expect() {
         diff <(tabs "${line:1}") <(echo "$out") | sed -n 's/^[<>]/&/p' | sed 's/^</    -/; s/^>/    +/'
         ok=0
       }
+      continue
+    fi
+    if [ "${line:0:1}" = "#" ]; then
+      LC_ALL=C grep -qxF -- "$(sed 's/ /\t/' <<<"$(tabs "${line:1}")")" <<<"$coded" || { echo "FAIL $name: missing: ${line:1}"; ok=0; }
+      continue
+    fi
+    if [ "${line:0:1}" = "{" ]; then
+      python3 -c 'import json,sys; j=json.loads(sys.stdin.read()); sys.exit(0 if eval(sys.argv[1]) else 1)' "${line:1}" \
+        <<<"$coded" || { echo "FAIL $name: JSON: ${line:1}"; ok=0; }
       continue
     fi
     if [ "${line:0:1}" = ">" ]; then
@@ -139,6 +152,7 @@ printf '[UI]\r\nTitle=Vesmar WinKestrom\r\n[Main]\r\nBackupFile=BIOS.BAK\r\nImag
 { head -c 2000 /dev/zero; printf '1.07-0000-'; head -c 500 /dev/zero; } >good/FLASHABL.ROM
 cp pe/probe good/BIOSVER.EXE
 cp pe/flasher good/WINKESTROM.EXE
+cp pe/probe good/KSTGATE.exe
 
 # pkg NAME: a fresh copy of the good package.
 pkg() { rm -rf "$1"; cp -r good "$1"; }
@@ -153,7 +167,8 @@ ok probe BIOSVER.EXE: a Windows program (x86)
 ok image "FLASHABL.ROM": version "1.07", marker at offset 2004 (0x7D4)
 ok flasher WINKESTROM.EXE: a Windows program (x64)
 ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button
-note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside'
+ok flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside
+ok launcher KSTGATE.exe: a Windows program (x86)'
 expect good 0 "=$GOOD_OUTPUT" -- good
 expect good-strict 0 "=$GOOD_OUTPUT" -- --strict good
 expect good-command-line 0 "=$GOOD_OUTPUT" -- good -- "WINKESTROM.EXE -flash \"two words\""
@@ -211,7 +226,7 @@ for start in '\xef\xbb' '\xef\xbb\xbe' '\xff' '\xfe'; do
   name=like-mark-$(printf "$start" | od -An -tx1 | tr -d ' \n')
   ini "$name" "$start$MARKED"
   expect "$name" 0 "$NOT_UTF8" "$NOT_UTF16" "$TITLE_DEFAULT" \
-    "$(printf "warning settings line 1: \"$start[UI]\" comes before any section header: the launcher never reads it")" \
+    "warning settings line 1: \"$(printf "$start" | iconv -f CP1252 -t UTF-8)[UI]\" comes before any section header: the launcher never reads it" \
     'note settings line 1 holds bytes of 0x80 and above, read as code page 1252: use --code-page for a package meant for another' \
     -- "$name"
 done
@@ -353,6 +368,8 @@ while IFS='|' read -r name value what image; do
     own:*) finding="error settings line 2: BackupFile \"$(esc "$value")\" names ${what#own:}: the launcher deletes that file after every flash" ;;
     self) finding="error settings line 2: BackupFile \"$(esc "$value")\" names the launcher itself: the launcher tries to delete that file after every flash" ;;
     dir) finding="warning settings line 2: BackupFile \"$(esc "$value")\" names a directory: the launcher deletes files only, so the backup is left behind" ;;
+    file) finding="error settings line 2: BackupFile \"$(esc "$value")\" names a file the package ships: the launcher deletes that file after every flash"
+      : >"backup-$name/WINIO.DLL" ;;
     *) finding="warning settings line 2: BackupFile \"$(esc "$value")\" $what: $LEAVES" ;;
   esac
   rc=0; other='!error'; [ "${finding%% *}" = error ] && { rc=1; other='!warning'; }
@@ -389,6 +406,9 @@ folder|.|dir
 folder-climbed-back|sub\..|dir
 folder-separator|.\|dir
 ends-in-separator|FLASHABL.ROM\|dir
+shipped|WINIO.DLL|file
+shipped-resolved|lib\..\winio.dll.|file
+image-resolved|FLASHABL.ROM|own:the package's image|...\..\FLASHABL.ROM
 ROWS
 # A name of blanks only is no name: the launcher keeps its default.
 ini backup-empty '[Main]\r\nBackupFile= \t \r\n'
@@ -397,10 +417,10 @@ expect backup-empty 0 'ok settings BackupFile "BIOS.BAK" (default: the BackupFil
 # Under code page 932, 0x95 0x5C is one character: its trail byte is no
 # backslash, and the name never climbs above the folder.
 ini backup-932 '[Main]\r\nBackupFile=\x95\\..\\..\\BIOS.BAK\r\n'
-expect backup-932 0 "$(printf 'ok settings BackupFile "\x95\\..\\\\..\\\\BIOS.BAK" (line 2)')" '!warning settings' \
+expect backup-932 0 "$(printf 'ok settings BackupFile "\xe8\xa1\xa8..\\\\..\\\\BIOS.BAK" (line 2)')" '!warning settings' \
   -- --code-page 932 backup-932
 expect backup-932-as-1252 0 \
-  "$(printf 'warning settings line 2: BackupFile "\x95\\\\..\\\\..\\\\BIOS.BAK" climbs out of the package with "..": ')$LEAVES" \
+  "$(printf 'warning settings line 2: BackupFile "\xe2\x80\xa2\\\\..\\\\..\\\\BIOS.BAK" climbs out of the package with "..": ')$LEAVES" \
   -- backup-932
 
 # Short names exist on Windows only: elsewhere a name of that shape may be
@@ -415,7 +435,7 @@ fi
 # The header's last "]" under code page 932 is the one before the
 # double-byte character 0x81 0x5D, whose trail byte is a "]" too.
 ini cp932 '[UI]\x81\x5d\r\nTitle=\x95\x5c\x8e\xa6\r\n'
-expect cp932 0 "$(printf 'ok settings Title "\x95\x5c\x8e\xa6" (line 2)')" \
+expect cp932 0 "$(printf 'ok settings Title "\xe8\xa1\xa8\xe7\xa4\xba" (line 2)')" \
   'ok settings KESTROM.INI: 2 lines, read as code page 932' -- --code-page 932 cp932
 expect cp932-default 0 "$TITLE_DEFAULT" 'ok settings KESTROM.INI: 2 lines, read as code page 1252' \
   'note settings line 1 holds bytes of 0x80 and above, read as code page 1252: use --code-page for a package meant for another' \
@@ -593,10 +613,12 @@ while IFS='|' read -r area value finding; do
   case $why in
     dir) why='is a directory' ;;
     gone) why='is missing'; [ $area = flasher ] && why="is missing from the package (one on the user's search path does not count)" ;;
+    dots) why='holds an element of dots alone ("..."): Windows programs cannot make such a folder, and the launcher cannot open it' ;;
   esac
   case $finding in
     ok) line="ok image \"$(esc "$value")\": version \"1.07\", marker at offset 2004 (0x7D4)" ;;
     ok:*) line="ok flasher $shown: a Windows program (x64)" ;;
+    out:*) line="error image ImageFile \"$shown\" climbs out of the package with \"..\": the package must carry its image, or on the target the launcher ends with $OPEN_IMAGE" ;;
     note:*) line="note flasher the flasher \"$shown\" $BATCH" ;;
     *) [ $area = image ] && line="error image \"$shown\" $why: $OPEN_IMAGE" ||
          line="error flasher the flasher \"$shown\" $why: $LOADING_FLASHER" ;;
@@ -608,7 +630,10 @@ image|.|dir:.
 image|sub\..|dir:sub\..
 image|.\|dir:.\
 image|X.ROM\|gone:X.ROM\
-image|..\..\X.ROM|gone:..\..\X.ROM
+image|..\..\X.ROM|out:..\..\X.ROM
+image|..\good\FLASHABL.ROM|out:..\good\FLASHABL.ROM
+image|...\X.ROM|dots:...\X.ROM
+flasher|...\WINKESTROM.EXE|dots:...\WINKESTROM.EXE
 image|sub\\..\X.ROM|ok
 image|X.ROM. .|ok
 flasher|.|dir:.
@@ -627,10 +652,10 @@ expect flasher-dll 1 "error flasher WINKESTROM.EXE is no Windows program (it is 
 pkg flasher-no-button; cp pe/no-button flasher-no-button/WINKESTROM.EXE
 expect flasher-no-button 0 'ok flasher WINKESTROM.EXE: a Windows program (x86)' \
   "warning flasher no dialog of WINKESTROM.EXE holds a control with id 101: the launcher would end with $NO_BUTTON, unless the flasher adds the button at run time" \
-  'note flasher the caption of dialog 100, "vesmar WINKESTROM", equals the Title, letter case aside' -- flasher-no-button
+  'ok flasher the caption of dialog 100, "vesmar WINKESTROM", equals the Title, letter case aside' -- flasher-no-button
 pkg flasher-caption; cp pe/caption flasher-caption/WINKESTROM.EXE
 expect flasher-caption 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
-  'note flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
+  'warning flasher no dialog caption equals the Title "Vesmar WinKestrom", letter case aside ("About", "Kestrom Flash"): the flasher must set it at run time, or the launcher ends with -3' \
   -- flasher-caption
 # Control 101 in dialog templates of both kinds (DIALOG, and DIALOGEX with
 # its 32-bit ids): first, last, absent, twice; the launcher presses the first
@@ -662,7 +687,7 @@ while IFS='|' read -r name controls finding; do
     dialog-off) lines=("$HOLDS" "${DISABLED_BUTTON/control 101 of /}" '!warning flasher control') ;;
     none) lines=("$NO_CONTROL" '!ok flasher dialog') ;;
   esac
-  expect "dialog-$name" 0 "${lines[@]}" 'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' \
+  expect "dialog-$name" 0 "${lines[@]}" 'ok flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' \
     -- "dialog-$name"
 done <<<"$DIALOG_ROWS"
 # Control 101 in the second dialog only.
@@ -673,7 +698,7 @@ expect dialog-second 0 'ok flasher dialog 200 of WINKESTROM.EXE holds control 10
 # one, a type of another name is no dialog, a long name is cut off.
 for named in named named-type long-name; do pkg "$named"; cp "pe/$named" "$named/WINKESTROM.EXE"; done
 expect named 0 'ok flasher dialog "FLASHDLG" of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
-  'note flasher the caption of dialog "FLASHDLG", "Vesmar WinKestrom", equals the Title, letter case aside' -- named
+  'ok flasher the caption of dialog "FLASHDLG", "Vesmar WinKestrom", equals the Title, letter case aside' -- named
 expect named-type 0 "$NO_CONTROL" '!ok flasher dialog' -- named-type
 expect long-name 0 "ok flasher dialog \"$(printf 'N%.0s' {1..32})...\" of WINKESTROM.EXE holds control 101, the Flash BIOS button" \
   -- long-name
@@ -722,7 +747,7 @@ expect pe-noise 1 "error flasher WINKESTROM.EXE is no Windows program (it has no
 if [ -n "${KST_DIALOG_PROGRAM:-}" ]; then
   pkg rc-dialogs; cp "$KST_DIALOG_PROGRAM" rc-dialogs/WINKESTROM.EXE
   expect rc-dialogs 0 'ok flasher dialog 100 of WINKESTROM.EXE holds control 101, the Flash BIOS button' \
-    'note flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' -- rc-dialogs
+    'ok flasher the caption of dialog 100, "Vesmar WinKestrom", equals the Title, letter case aside' -- rc-dialogs
 fi
 
 # ---- options, usage errors and exit codes -----------------------------------------
@@ -736,7 +761,7 @@ expect code-page-equals 0 'ok settings KESTROM.INI: 5 lines, read as code page 1
 # a page not built in, no number at all (\x20: a blank).
 while IFS='|' read -r name value; do
   value=$(printf '%b' "$value")
-  expect "code-page-$name" 2 ">kstcheck: unknown code page \"$value\"" '!ok' -- --code-page "$value" good
+  expect "code-page-$name" 3 ">kstcheck: unknown code page \"$value\"" '!ok' -- --code-page "$value" good
 done <<'ROWS'
 letter-after|932x
 decimals|1252.0
@@ -753,14 +778,14 @@ above-1258|1259
 above-1361|1362
 none|
 ROWS
-expect code-page-equals-text 2 '>kstcheck: unknown code page "nine"' '!ok' -- --code-page=nine good
-expect code-page-last 2 '>kstcheck: unknown code page ""' '!ok' -- good --code-page
+expect code-page-equals-text 3 '>kstcheck: unknown code page "nine"' '!ok' -- --code-page=nine good
+expect code-page-last 3 '>kstcheck: unknown code page ""' '!ok' -- good --code-page
 # Other options take no value, and match whole.
 USAGE='usage: kstcheck [OPTIONS] [DIR] [-- FLASHER COMMAND LINE]'
 expect help 0 ">$USAGE" '!ok' -- --help good
 expect help-short 0 ">$USAGE" '!ok' -- -h good
 while read -r option; do
-  expect "usage-option$option" 2 ">kstcheck: unknown option \"$option\"" '!ok' -- "$option" good
+  expect "usage-option$option" 3 ">kstcheck: unknown option \"$option\"" '!ok' -- "$option" good
 done <<'ROWS'
 --frobnicate
 --strict=1
@@ -771,10 +796,10 @@ done <<'ROWS'
 ROWS
 expect usage-not-directory 2 '>kstcheck: "good/KESTROM.INI" is not a directory' -- good/KESTROM.INI
 expect usage-missing-directory 2 '>kstcheck: "nowhere" is not a directory' -- nowhere
-expect usage-two-directories 2 '>kstcheck: more than one directory ("good", "ini-missing")' -- good ini-missing
+expect usage-two-directories 3 '>kstcheck: more than one directory ("good", "ini-missing")' -- good ini-missing
 TAIL_ONE='>kstcheck: the flasher command line after -- must be one argument (quote it)'
-expect usage-two-arguments 2 "$TAIL_ONE" -- good -- WINKESTROM.EXE -x
-expect usage-no-argument 2 "$TAIL_ONE" -- good --
+expect usage-two-arguments 3 "$TAIL_ONE" -- good -- WINKESTROM.EXE -x
+expect usage-no-argument 3 "$TAIL_ONE" -- good --
 
 # The exit code follows the highest level found in any area: 0 for notes at
 # most, and for warnings without --strict (each package's own row above
@@ -799,6 +824,34 @@ ROWS
 # --strict after the directory.
 expect exit-strict-after 1 -- bom --strict
 
+# ---- faults that cost a run or a file, and the options a pipeline gates with ------
+ini cr-alone '[UI]\rTitle=Other\r[Main]\rImageFile=X.ROM\r'
+expect cr-alone 1 '#error settings cr-line-end line 1: a carriage return without a line feed at byte 5 ends no line for the launcher: it reads "Title=Other\r[Main]\rImageFile=X.ROM\r" after it as part of this line' -- cr-alone
+ini utf8-title '[UI]\r\nTitle=Vesmar WinKestr\xc3\xb6m\r\n'
+expect utf8-title 0 '#warning settings utf8-no-mark line 2: the file is UTF-8 text without a byte-order mark: the launcher reads its letters beyond ASCII in code page 1252, as other letters' -- utf8-title
+pkg bv-left; : >bv-left/BV; pkg bv-read-only; : >bv-read-only/BV; chmod a-w bv-read-only/BV
+expect bv-left 0 '#warning probe bv-leftover BV lies in the package: the probe'"'"'s answer file, left from a run, which the launcher reads as this machine'"'"'s version when the probe writes none' -- bv-left
+expect bv-read-only 1 "#error probe bv-undeletable BV is read-only: the launcher cannot delete it nor the probe write its answer over it, and every run ends with [-9] Get BIOS VERSION from this machine fail!\nDownload the latest one and try again." -- bv-read-only
+pkg no-launcher; rm no-launcher/KSTGATE.exe; pkg launcher-text; echo text >launcher-text/KSTGATE.exe
+expect no-launcher 1 '#error launcher launcher-missing KSTGATE.exe is missing: the package has no launcher to start' -- no-launcher
+expect launcher-text 1 '#error launcher launcher-not-program KSTGATE.exe is no Windows program (it has no "MZ" header): the package has no launcher to start' -- launcher-text
+expect good-fail-on-warning 0 "=$GOOD_OUTPUT" -- --fail-on warning good
+expect good-json 0 '{j["findings"] == [] and j["complete"] and j["tool"] == "kstcheck"' -- --format=json --fail-on=warning good
+expect json-lines 1 '{[(f["level"], f["code"], f["file"], f.get("line")) for f in j["findings"]] == [("warning", "utf8-mark", "KESTROM.INI", 1), ("warning", "before-header", "KESTROM.INI", 2)]' -- --format json --strict bom
+expect json-utf8 0 '{any("\"\u00ff[UI]\" comes" in f["message"] for f in j["findings"])' -- --format json like-mark-ff
+expect fail-on-note 1 '#note flasher no-dialogs WINKESTROM.EXE has no dialog resources: it builds its dialog at run time, so control 101 and the caption cannot be checked here' -- --fail-on note flasher-no-dialogs
+expect suppress 0 '!warning' 'ok settings KESTROM.INI: 2 lines, read as code page 1252' -- --strict --suppress utf8-mark --suppress before-header,high-bytes bom
+expect quiet 0 '=' -- -q good
+expect version 0 '>kstcheck 1.0.0' -- --version
+while IFS='|' read -r option value what tail; do
+  expect "usage-$option-$value" 3 ">kstcheck: unknown $what \"${value#*,}\" $tail" '!ok' -- "--$option" "$value" good
+done <<'ROWS'
+suppress|nope|code|(--help lists them)
+suppress|utf8-mark,nope|code|(--help lists them)
+format|xml|format|(text or json)
+fail-on|ok|level|(error, warning or note)
+ROWS
+
 # ---- escaping: every class of byte in a finding's text ---------------------------
 # Each row is a key line before any header, whose finding quotes it: its
 # bytes, and the text shown for them (both printf formats: "\\" in SHOWN is
@@ -818,7 +871,7 @@ escapes() {  # escapes PAGE: the rows (NAME|BYTES|SHOWN) on input, read as code 
     fi
     if [ $n = 5 ] || { [ -z "$name" ] && [ $n -gt 0 ]; }; then
       expect "escape-$page-$part:$names" 0 "${want[@]}" 'ok image "FLASHABL.ROM": version "L\nF!", marker at offset 4 (0x4)' \
-        -- --code-page "$page" "escape-$page-$part"
+        -- --code-page "$page" --suppress cr-line-end "escape-$page-$part"
       n=0
     fi
     [ -n "$name" ] || break
@@ -831,17 +884,17 @@ control-bytes|A\x01\x1b\x1f=1|A\\x01\\x1B\\x1F=1
 delete|D\x7f=1|D\\x7F=1
 backslash|B\\S=1|B\\\\S=1
 blank-quote-tilde|\x20Q"~\x20=1|\x20Q"~\x20=1
-high-bytes|\x80\xe9\xff=1|\x80\xe9\xff=1
-lead-byte-of-932|\x95\\=1|\x95\\\\=1
+high-bytes|\x80\xe9\xff=1|\xe2\x82\xac\xc3\xa9\xc3\xbf=1
+lead-byte-of-932|\x95\\=1|\xe2\x80\xa2\\\\=1
 ROWS
 # Under a double-byte page a character stays whole, its trail byte a
 # backslash too; a lead byte before a control byte is a byte alone; a byte
 # that leads nothing there is single.
 escapes 932 <<'ROWS'
-lead-backslash|\x95\\=1|\x95\\=1
-lead-control|\x95\x1f=1|\x95\\x1F=1
-lead-delete|\x95\x7f=1|\x95\\x7F=1
-single-byte-backslash|\xb1\\=1|\xb1\\\\=1
+lead-backslash|\x95\\=1|\xe8\xa1\xa8=1
+lead-control|\x95\x1f=1|\\x95\\x1F=1
+lead-delete|\x95\x7f=1|\\x95\\x7F=1
+single-byte-backslash|\xb1\\=1|\xef\xbd\xb1\\\\=1
 ROWS
 
 [ "$failures" = 0 ] || { echo "kstcheck: $failures of $cases failed"; exit 1; }

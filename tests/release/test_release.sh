@@ -2,9 +2,9 @@
 # The release as a product, built from scratch clones of the tree under test,
 # never from the developer's tree:
 # - two release builds in two directories, one from a clone with
-#   core.autocrlf=true and a packager's CFLAGS, CMAKE_GENERATOR and
-#   SOURCE_DATE_EPOCH, give the same bytes and the same build record
-#   (BUILDINFO), which names the compilers of cmake/ with their Debian
+#   core.autocrlf=true and a packager's CFLAGS, GNUMAKEFLAGS, CMAKE_GENERATOR
+#   and SOURCE_DATE_EPOCH, the other with a TMPDIR ending in /, give the
+#   same bytes and the same build record (BUILDINFO), which names the compilers of cmake/ with their Debian
 #   versions, holds no build path and is covered by SHA256SUMS;
 # - uncommitted changes to the version or to check-exe.sh do not reach it;
 # - the released launchers pass check-exe and one runs end to end;
@@ -16,21 +16,24 @@
 #   without timestamps says, once, that its signatures end with the certificate;
 # - signed with a key on a SoftHSM2 token, a three-level PKI and a timestamp
 #   authority on 127.0.0.1 (after one that stalls and one that refuses, both
-#   named in warnings), the CRLs given, traced with bash -x, given as paths
-#   relative to where the packager stands: every signature verifies against
-#   the root alone, with its timestamp, also after the certificate has
-#   expired, SHA256SUMS.tsr verifies against the authority's root, every
-#   verification checks the CRLs and the trace never shows the PIN; without
+#   named in warnings, the list over two lines), the CRLs given, given as
+#   paths relative to where the packager stands: every signature verifies
+#   against the root alone, with its timestamp, also after the certificate
+#   has expired, SHA256SUMS.tsr verifies against the authority's root, every
+#   verification checks the CRLs and no output shows the PIN; without
 #   CRLs (a PKCS#12 file of a leaf whose CRL point is closed) the release
 #   passes with one warning;
 # - a run interrupted during the build, a slow signing or the hand-over
 #   leaves the earlier release and the other files in its output directory as
 #   they were and no temporary directory; the build or the signing ends
-#   with it;
+#   with it; so do a token's log-in and a second signal during the undo;
 # - bad signing input (a revoked certificate, a wrong PIN), and a timestamp
 #   authority that does not answer, fail with a clear message and leave the
 #   earlier release as it was; an output directory that holds another
-#   version's release is refused, nothing removed;
+#   version's release is refused, nothing removed; so are a misspelt
+#   KST_SIGN_* name and an unsigned run over a signed release;
+# - --help shows the usage; without OUT, dist/ where the packager stands; a
+#   checkout at /src, a name the exes hold anyway, releases;
 # - .gitignore keeps keys, certificates and timestamp tokens out of commits.
 # Usage: test_release.sh WINDOWS_BUILD_DIR   (its sample programs run the
 # end-to-end case)
@@ -68,17 +71,17 @@ fi
 commit=$(git -C "$clone" rev-parse HEAD)
 version=$(git -C "$clone" show HEAD:CMakeLists.txt | sed -n 's/^project(KSTGATE VERSION \([0-9][0-9.]*\) .*/\1/p')
 name=KSTGATE-$version
-release=$clone/tools/release.sh
+tool=${KST_TEST_RELEASE_TOOL:-release.py}  # (release.sh: the tool it replaced)
+release=$clone/tools/$tool
 
-# run_release SCRIPT ENV... -- OUT: a clone's release.sh with ENV, its INT,
-# TERM and HUP at their defaults (a test run started in the background would
-# hand them on ignored), ended after ten minutes at most; traced (bash -x)
-# when "trace" is set.
+# run_release SCRIPT ENV... -- ARGS: a clone's release tool with ENV, its
+# INT, TERM and HUP at their defaults (a test run started in the background
+# would hand them on ignored), ended after ten minutes at most.
 run_release() {
   local script=$1 vars=()
   shift
   while [ "$1" != -- ]; do vars+=("$1"); shift; done
-  env "${vars[@]}" env --default-signal=INT,TERM,HUP timeout 600 ${trace:+bash -x} "$script" "$2"
+  env "${vars[@]}" env --default-signal=INT,TERM,HUP timeout 600 "$script" "${@:2}"
 }
 fails() { ! "$@"; }
 
@@ -92,7 +95,7 @@ listing() {
 # ---- reproducible, and from the commit -----------------------------------------
 
 mkdir -p "$tmp/t-a" "$tmp/elsewhere/a/much/longer/path"
-log=$(run_release "$release" TMPDIR="$tmp/t-a" -- "$tmp/a" 2>&1) || bad "release builds" "$log"
+log=$(run_release "$release" TMPDIR="$tmp/t-a/" -- "$tmp/a" 2>&1) || bad "release builds" "$log"
 
 # A second clone whose work tree has another version, another README and a
 # check-exe.sh that fails and leaves a mark: none of them may reach the
@@ -109,8 +112,9 @@ check "the second clone's work tree has version 9.9.9" grep -q 'VERSION 9\.9\.9 
 # Its output directory holds the signatures of an earlier, signed release.
 mkdir -p "$tmp/b/$name-win64"
 echo stale >"$tmp/b/SHA256SUMS.sig"; echo stale >"$tmp/b/$name-win64/KSTGATE.exe.sig.pem"
-log=$(run_release "$clone2/tools/release.sh" TMPDIR="$tmp/elsewhere/a/much/longer/path" CFLAGS=-O0 CXXFLAGS="-O0 -fno-inline" \
-  CMAKE_GENERATOR=Ninja SOURCE_DATE_EPOCH=1 -- "$tmp/b" 2>&1) ||
+log=$(run_release "$clone2/tools/$tool" TMPDIR="$tmp/elsewhere/a/much/longer/path" CFLAGS=-O0 CXXFLAGS="-O0 -fno-inline" \
+  CMAKE_GENERATOR=Ninja SOURCE_DATE_EPOCH=1 GNUMAKEFLAGS=-e CXX_FLAGS=-O0 MAKEFLAGS=-e CPATH="$tmp" LIBRARY_PATH="$tmp" \
+  -- --unsigned "$tmp/b" 2>&1) ||
   bad "release builds from a work tree with uncommitted changes" "$log"
 check "uncommitted changes: the zips have the commit's version" \
   test -f "$tmp/b/$name-win32.zip" -a -f "$tmp/b/$name-win64.zip" -a ! -e "$tmp/b/KSTGATE-9.9.9-win64.zip"
@@ -137,10 +141,13 @@ check "unsigned over signed: no signature of the earlier release left" \
 clone3=$tmp/third/clone
 git clone -q "$clone" "$clone3"
 sed -i 's/^project(KSTGATE VERSION [0-9.]* /project(KSTGATE VERSION 1.0.1 /' "$clone3/CMakeLists.txt"
-git -C "$clone3" -c user.name="release test" -c user.email=test@invalid commit -q -am "version 1.0.1"
+# A signed commit, and a packager whose git shows signatures in every log.
+ssh-keygen -q -t ed25519 -N '' -f "$tmp/commit-key" && git -C "$clone3" config log.showSignature true
+git -C "$clone3" -c user.name="release test" -c user.email=test@invalid -c gpg.format=ssh -c user.signingkey="$tmp/commit-key" \
+  commit -q -S -am "version 1.0.1"
 check "the third clone's commit changes only the version" \
   test "$(git -C "$clone3" diff --name-only HEAD~1 HEAD)" = CMakeLists.txt
-log=$(run_release "$clone3/tools/release.sh" -- "$tmp/v" 2>&1) || bad "release of version 1.0.1 builds" "$log"
+log=$(run_release "$clone3/tools/$tool" -- "$tmp/v" 2>&1) || bad "release of version 1.0.1 (a signed commit) builds" "$log"
 for arch in win32 win64; do
   check "1.0.1: $arch zip named for it" test -f "$tmp/v/KSTGATE-1.0.1-$arch.zip"
   unzip_to "$tmp/v/KSTGATE-1.0.1-$arch.zip" "$tmp/v-$arch"
@@ -150,10 +157,12 @@ for arch in win32 win64; do
   check "1.0.1: $arch manifest says 1.0.1.0" \
     bash -c "wrestool -x --raw --type=24 --name=1 '$tmp/v-$arch/KSTGATE.exe' | grep -q 'name=\"KSTGATE\" version=\"1.0.1.0\"'"
 done
-# Released into 1.0.1's directory, $version is refused before it builds,
-# naming 1.0.1's files and removing nothing.
+# Released into 1.0.1's directory (dist/ where the packager stands, OUT not
+# given), $version is refused before it builds, naming 1.0.1's files and
+# removing nothing.
 before=$(listing "$tmp/v")
-log=$(run_release "$release" -- "$tmp/v" 2>&1)
+mkdir -p "$tmp/at-v" && ln -s ../v "$tmp/at-v/dist"
+log=$(cd "$tmp/at-v" && run_release "$release" -- 2>&1)
 if [ $? != 0 ] && grep -qF "KSTGATE-1.0.1-win64.zip" <<<"$log" && ! grep -q '^release: building' <<<"$log" &&
    [ "$(listing "$tmp/v")" = "$before" ]; then
   ok "refused: another version's release in the output directory, nothing removed"
@@ -192,43 +201,54 @@ if [ $? = 0 ]; then ok "released 64-bit launcher: full success end to end"; else
 
 # ---- stand-ins -------------------------------------------------------------------
 # cmake, openssl, osslsigncode and mv, early on PATH: each records its
-# arguments and whether the password is in its environment, and openssl and
-# osslsigncode what the temporary and output directories hold; then the real
-# program runs. KST_STANDIN_SIGNAL="SIGNAL PROGRAM" makes one of them send
-# SIGNAL to the release script, once: cmake at the build (which then runs,
-# and marks "step-ended" in the log if it is let finish), osslsigncode at the
-# first signing (which then stalls for 30 s, and marks "step-ended" if let
-# finish), mv after the second file moved into the output directory.
+# arguments and whether the password is in its environment or in that of the
+# release tool (or any process between them), and openssl and osslsigncode
+# what the temporary and output directories hold; then the real program runs.
+# Their settings come from a file beside them (the build's environment is the
+# tool's own). KST_STANDIN_SIGNAL="SIGNAL PROGRAM" makes one of them send
+# SIGNAL to the release tool, once: cmake at the build (which then runs, and
+# marks "step-ended" in the log if it is let finish), osslsigncode at the
+# first signing and openssl at a token's log-in (which then stall for 30 s,
+# and mark "step-ended" if let finish), mv after the second file moved into
+# the output directory; handover-hook, which the tool runs after each move in
+# the output directory, stands for mv. KST_STANDIN_SECOND=SIGNAL: sent when a
+# file this run moved in is replaced by the earlier one's (the undo).
 
 secret=kst-pass-$RANDOM$RANDOM-$RANDOM
 printf '%s\n' "$secret" >"$tmp/secret"
-# (Their path must not begin with an output directory's, $tmp/s say: BUILDINFO
-# names them, and release.sh would take that for a build path.)
+# (BUILDINFO names them: their path is in no output or temporary directory.)
 standins=$tmp/fake-bin
 mkdir -p "$standins"
 cat >"$standins/standin" <<'EOF'
 #!/usr/bin/env bash
 me=$(basename "$0")
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/settings"
 real=$(PATH=${PATH#"$here:"} command -v "$me")
 log=$KST_STANDIN_LOG
 mkdir -p "$log"
 printf '%s\n' "$me $*" >>"$log/args"
 [ -z "${KST_SIGN_PASS+set}" ] || echo "$me: KST_SIGN_PASS" >>"$log/env"
 if env | grep -qF -f "$KST_STANDIN_SECRET"; then echo "$me: the password" >>"$log/env"; fi
-case $me in
+pid=$PPID  # the release tool and the processes below it (above them: the test's timeout)
+while [ "${pid:-0}" -gt 1 ] && [ "$(cat "/proc/$pid/comm")" != timeout ]; do
+  if grep -qaF -f "$KST_STANDIN_SECRET" "/proc/$pid/environ"; then echo "$me: the password, in $pid's environment" >>"$log/env"; fi
+  pid=$(awk '$1 == "PPid:" {print $2}' "/proc/$pid/status")
+done
+case $act in
   openssl|osslsigncode)
-    find "$TMPDIR" "$KST_STANDIN_OUT" >>"$log/listing" 2>/dev/null
-    grep -rlF -f "$KST_STANDIN_SECRET" -- "$TMPDIR" "$KST_STANDIN_OUT" >>"$log/disk" 2>/dev/null ;;
+    find "$KST_STANDIN_TMP" "$KST_STANDIN_OUT" >>"$log/listing" 2>/dev/null
+    grep -rlF -f "$KST_STANDIN_SECRET" -- "$KST_STANDIN_TMP" "$KST_STANDIN_OUT" >>"$log/disk" 2>/dev/null ;;
 esac
+act=$me
+[ "$me" != handover-hook ] || { act=mv; real=true; }
 
-# The release script: the outermost bash that runs it (its subshells run it
-# too).
+# The release tool: the outermost process that runs it (a bash script's
+# subshells run it too).
 signal_script() {
   local pid=$PPID target=
   while [ "${pid:-0}" -gt 1 ]; do
-    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = bash ] &&
-       tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | grep -qxF -- "$KST_STANDIN_SCRIPT"; then
+    if [ "$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | sed -n 2p)" = "$KST_STANDIN_SCRIPT" ]; then
       target=$pid
     fi
     pid=$(awk '$1 == "PPid:" {print $2}' "/proc/$pid/status" 2>/dev/null)
@@ -238,8 +258,15 @@ signal_script() {
   [ -n "$target" ] && echo "$me $*: sent $1" >>"$log/signals" && kill -s "$1" "$target"
 }
 read -r signal at <<<"${KST_STANDIN_SIGNAL:-}"
-if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
-  case $me in
+if [ "$act" = mv ] && [ -n "${KST_STANDIN_SECOND:-}" ] && [ -e "$log/signalled" ] && [ ! -e "$log/second" ] &&
+   [[ ${*: -2:1} == */old/* ]] && grep -qxF -- "${!#}" "$log/moved"; then
+  "$real" "$@"; rc=$?
+  touch "$log/second"
+  signal_script "$KST_STANDIN_SECOND"
+  exit $rc
+fi
+if [ "${at:-}" = "$act" ] && [ ! -e "$log/signalled" ]; then
+  case $act in
     cmake)
       if [ "$1" = --build ]; then
         echo $$ >"$log/step-pid"
@@ -248,8 +275,8 @@ if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
         touch "$log/step-ended"
         exit $rc
       fi ;;
-    osslsigncode)
-      if [ "$1" = sign ]; then
+    osslsigncode|openssl)
+      if [ "$1" = sign ] || [ "$1 $2" = "pkey -engine" ]; then
         echo $$ >"$log/step-pid"
         signal_script "$signal"
         sleep 30; touch "$log/step-ended"
@@ -265,19 +292,32 @@ if [ "${at:-}" = "$me" ] && [ ! -e "$log/signalled" ]; then
       fi ;;
   esac
 fi
+# A build of sources and an architecture that a stand-in run has built before
+# gets that build's outputs (the same bytes: the release is reproducible).
+if [ "$act $1" = "cmake --build" ]; then
+  cache=$KST_STANDIN_CACHE/$({ (cd "$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$2/CMakeCache.txt")" &&
+    find . -type f -print0 | LC_ALL=C sort -z | xargs -0 sha256sum); grep '^CMAKE_TOOLCHAIN_FILE' "$2/CMakeCache.txt"; } | sha256sum | cut -c1-16)
+  if [ -e "$cache/built" ]; then cp -R "$cache/." "$2/"; exit 0; fi
+  "$real" "$@" || exit
+  mkdir -p "$cache" && (cd "$2" && find . -name '*.exe' -o -name '*.obj' -o -name '*.res' | tar -cf - -T -) | tar -xf - -C "$cache"
+  touch "$cache/built"; exit 0
+fi
 exec "$real" "$@"
 EOF
 chmod +x "$standins/standin"
-for tool in cmake openssl osslsigncode mv; do ln -s standin "$standins/$tool"; done
+for program in cmake openssl osslsigncode mv handover-hook; do ln -s standin "$standins/$program"; done
 
-# with_standins LOG OUT ENV...: release.sh into OUT with the stand-ins, a
-# fresh temporary directory (LOG/tmp) and ENV.
+# with_standins LOG OUT ENV...: the release tool into OUT with the stand-ins,
+# a fresh temporary directory (LOG/tmp) and ENV (KST_STANDIN_* in their
+# settings).
 with_standins() {
   local log=$1 dir=$2
   shift 2
   mkdir -p "$log/tmp"
-  run_release "$release" PATH="$standins:$PATH" TMPDIR="$log/tmp" KST_STANDIN_LOG="$log" KST_STANDIN_OUT="$(cd "$(dirname "$dir")" && pwd)/${dir##*/}" \
-    KST_STANDIN_SECRET="$tmp/secret" KST_STANDIN_SCRIPT="$release" "$@" -- "$dir"
+  printf 'export %q\n' KST_STANDIN_LOG="$log" KST_STANDIN_OUT="$(cd "$(dirname "$dir")" && pwd)/${dir##*/}" \
+    KST_STANDIN_SECRET="$tmp/secret" KST_STANDIN_SCRIPT="$release" KST_STANDIN_TMP="$log/tmp" KST_STANDIN_CACHE="$tmp/build-cache" "$@" |
+    grep '^export KST_STANDIN_' >"$standins/settings"
+  run_release "$release" PATH="$standins:$PATH" TMPDIR="$log/tmp" KST_RELEASE_TEST_HOOK="$standins/handover-hook" "$@" -- "$dir"
 }
 # no_secret DESCRIPTION LOG: nothing the stand-ins saw holds the password.
 no_secret() {
@@ -361,23 +401,22 @@ check "PKCS#12: SHA256SUMS.sig verifies" verify_sums "$tmp/p" "$pki/root.pem"
 # ---- a key on a token, a CA chain, timestamps ------------------------------------
 # Every path relative to where the packager stands (the PKI's directory),
 # the output directory too; the first timestamp URL stalls, the second
-# refuses; the CRLs given; traced.
+# refuses (the list over two lines); the CRLs given.
 
 start_tsa "$pki" || bad "the timestamp authority starts" "$(cat "$pki/tsa.log")"
 dead=http://127.0.0.1:$(closed_port)/
 stall=http://127.0.0.1:$(stalling_port)/
 tlog=$tmp/trace-t  # (too long for an argument)
-(cd "$pki" && trace=1 with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
+(cd "$pki" && with_standins "$tmp/log-t" t KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
   KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="pkcs11:token=kst;object=signer;type=cert" \
-  KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$stall $dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem \
+  KST_SIGN_CHAIN=inter.pem KST_SIGN_CAFILE=root.pem KST_SIGN_TSA="$stall"$'\n'"$dead $tsa_url" KST_SIGN_TSA_CAFILE=tsa-root.pem \
   KST_SIGN_TSA_TIMEOUT=3 KST_SIGN_CRL=crl.pem >"$tlog" 2>&1) || bad "token release builds" "$(grep -v '^+' "$tlog")"
 stop_tsa
 no_secret "token" "$tmp/log-t"
 check "token: the stalling and the refusing timestamp URL are named in warnings" \
   bash -c 'said=$(grep -v "^+" "$3"); grep -q "warning: .*$1.*no answer within 3 s" <<<"$said" && grep -q "warning: .*$2" <<<"$said"' \
   - "$stall" "$dead" "$tlog"
-check "token: traced with bash -x, the trace never shows the PIN" \
-  bash -c 'grep -q "^+.*osslsigncode sign" "$2" && ! grep -qF -- "$1" "$2"' - "$secret" "$tlog"
+check "token: the PIN is in none of the tool's output" bash -c 'grep -q "signed and verified" "$2" && ! grep -qF -- "$1" "$2"' - "$secret" "$tlog"
 check "token: every verification checks the CRLs given, and no warning says it did not" bash -c "
   grep -q '^osslsigncode verify -in' '$tmp/log-t/args' && ! grep '^osslsigncode verify -in' '$tmp/log-t/args' |
     grep -v -- '-CRLfile .* -TSA-CRLfile ' && ! grep -q 'revocation was not checked' '$tlog'"
@@ -423,12 +462,12 @@ check "token: expired, SHA256SUMS.sig verifies at the time of SHA256SUMS.tsr onl
 # for PROGRAM. It ends by that signal, leaves the earlier release and the
 # other files as they were, no temporary directory and no password.
 interrupted() {
-  local description=$1 signal=$2 program=$3 dir=$tmp/interrupted-$3 log=$tmp/log-interrupted-$3 rc status found
+  local description=$1 signal=$2 program=$3 dir=$tmp/interrupted-$3-$# log=$tmp/log-interrupted-$3-$# rc status found
   shift 3
   mkdir -p "$dir/keep" "$dir/.config"
   echo notes >"$dir/notes.txt"; echo mine >"$dir/keep/file"; echo dot >"$dir/.config/x"
   echo older >"$dir/KSTGATE-0.9.0-win64.zip.old"
-  cp -R "$tmp/s/." "$dir/"  # an earlier release
+  cp -R "$tmp/a/." "$dir/"  # an earlier release
   local before
   before=$(listing "$dir")
   status=$(with_standins "$log" "$dir" KST_STANDIN_SIGNAL="$signal $program" "$@" 2>&1); rc=$?
@@ -453,10 +492,14 @@ interrupted() {
 interrupted "TERM during the build" TERM cmake
 interrupted "INT during a slow signing" INT osslsigncode KST_SIGN_PKCS12="$keys/signer.p12" KST_SIGN_PASS="$secret"
 interrupted "HUP during the hand-over" HUP mv
+interrupted "HUP during the hand-over, TERM while it is undone" HUP mv KST_STANDIN_SECOND=TERM
+interrupted "TERM while a token logs in" TERM openssl KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS="$secret" \
+  KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_CAFILE="$pki/root.pem" \
+  KST_SIGN_CHAIN="$pki/inter.pem"
 
 # ---- bad signing input -----------------------------------------------------------
 
-# refused DESCRIPTION MESSAGE ENV...: release.sh fails before it builds
+# refused DESCRIPTION MESSAGE ENV...: the tool fails before it builds
 # anything, says MESSAGE, and the earlier release of the same version in its
 # output directory is left whole.
 refused() {
@@ -482,6 +525,8 @@ refused "a wrong password" "wrong password" KST_SIGN_PKCS12="$keys/signer.p12" K
 refused "a PEM key with a wrong password" "wrong password" \
   KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer-locked.key" KST_SIGN_PASS=wrong
 refused "a PKCS#12 file without a password" "needs its password" KST_SIGN_PKCS12="$keys/signer.p12"
+refused "a misspelt signing setting, named" "KST_SIGN_PKCS_12" KST_SIGN_PKCS_12="$keys/signer.p12" KST_SIGN_PASS="$secret"
+refused "no signing settings over a signed release, without --unsigned" "--unsigned"
 refused "a timestamp authority that does not answer" "no timestamp authority answered" KST_SIGN_TSA="$dead" \
   KST_SIGN_CERT="$keys/signer.pem" KST_SIGN_KEY="$keys/signer.key" KST_SIGN_TSA_CAFILE="$pki/tsa-root.pem"
 refused "a CA's certificate without the root to verify against" "name the root" \
@@ -490,12 +535,28 @@ refused "a CA's certificate without its chain" "does not verify against" \
   KST_SIGN_CERT="$pki/leaf.pem" KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CAFILE="$pki/root.pem"
 refused "a revoked certificate, its CRL given" "certificate revoked" KST_SIGN_CERT="$pki/revoked.pem" \
   KST_SIGN_KEY="$pki/revoked.key" KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem" KST_SIGN_CRL="$pki/crl.pem"
+start_tsa "$pki" || bad "the timestamp authority starts again" "$(cat "$pki/tsa.log")"
+awk '/BEGIN X509 CRL/ {n++} n <= 2' "$pki/crl.pem" >"$pki/crl-signing.pem"  # inter's and root's: none of the authority's CA
+refused "a timestamp authority's CA without its CRL: OpenSSL's reason" "unable to get certificate CRL" KST_SIGN_TSA="$tsa_url" \
+  KST_SIGN_TSA_CAFILE="$pki/tsa-root.pem" KST_SIGN_CRL="$pki/crl-signing.pem" KST_SIGN_CERT="$pki/leaf.pem" \
+  KST_SIGN_KEY="$pki/leaf.key" KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem"
+stop_tsa
 refused "a wrong PIN, the earlier release left whole" "wrong PIN" KST_SIGN_PKCS11_MODULE="$softhsm_module" KST_SIGN_PASS=wrong \
   KST_SIGN_KEY="pkcs11:token=kst;object=signer;type=private" KST_SIGN_CERT="$pki/leaf.pem" \
   KST_SIGN_CHAIN="$pki/inter.pem" KST_SIGN_CAFILE="$pki/root.pem"
 
+check "--help: the usage, nothing built" bash -c "cd '$tmp' && '$release' --help | grep -q '^usage:' && test ! -e '$tmp/--help'"
+
+# A checkout at /src, a name that the exes hold anyway (".../winpthreads/src/..."), seen from a root of
+# its own; OUT not given: dist/ where the packager stands.
+mkdir -p "$tmp/jail" "$tmp/here"
+log=$(cd "$tmp/here" && run_release unshare -- -m bash -c 'mount -t tmpfs jail "$1" && for d in /*; do if [ -d "$d" ]; then
+  mkdir "$1$d" && mount --rbind "$d" "$1$d"; fi; done; mkdir "$1/src" && mount --bind "$2" "$1/src" && exec chroot "$1" env -C "$PWD" "/src/tools/$3"' \
+  - "$tmp/jail" "$clone" "$tool" 2>&1)
+if [ -f "$tmp/here/dist/SHA256SUMS" ]; then ok "a checkout at /src: released, into dist/ of the current directory"; else bad "a checkout at /src" "$log"; fi
+
 check ".gitignore keeps keys, certificates and timestamp tokens out of commits" \
   test "$(git -C "$clone" check-ignore a.pem a.key a.p12 a.pfx a.tsr sub/b.key | wc -l)" = 6
 
-echo "release: $passed passed, $failed failed"
+echo "release: $passed passed, $failed failed, in $SECONDS s"
 [ $failed = 0 ]

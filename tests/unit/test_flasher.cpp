@@ -2,6 +2,7 @@
 // the wait for the end and the leftovers.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "flasher/flasher.h"
@@ -50,19 +51,21 @@ protected:
         return hDialog;
     }
 
-    // Index of the first log line at or after nFrom that begins with strPrefix, or -1.
-    static int Find(const std::string& strPrefix, int nFrom = 0)
+    // Index of the first log line at or after nFrom that begins with
+    // strPrefix; -1 when there is none, a failure unless that may be.
+    static int Find(const std::string& strPrefix, int nFrom = 0, bool bNeeded = true)
     {
         const std::vector<std::string>& log = FakeLog();
         for (size_t i = (size_t)nFrom; i < log.size(); i++)
             if (log[i].compare(0, strPrefix.size(), strPrefix) == 0)
                 return (int)i;
+        EXPECT_FALSE(bNeeded) << "not in the log: " << strPrefix;
         return -1;
     }
     static int FindLast(const std::string& strPrefix)
     {
         int nLast = -1;
-        for (int i = 0; (i = Find(strPrefix, i)) >= 0; i++)
+        for (int i = 0; (i = Find(strPrefix, i, false)) >= 0; i++)
             nLast = i;
         return nLast;
     }
@@ -71,8 +74,8 @@ protected:
     // to itself and only the launcher's handles are gone.
     static void ExpectLeftAlone()
     {
-        for (const char* lpCall : {"GetWindowTextA", "SetWindowTextA", "EnumChildWindows", "EnableWindow",
-                                   "SendMessageA", "GetExitCodeProcess", "DeleteFileA", "Sleep 100"})
+        for (const char* lpCall : {"GetWindowTextA", "SetWindowTextA", "EnumChildWindows", "SendMessageA",
+                                   "GetExitCodeProcess", "DeleteFileA", "Sleep 100"})
             EXPECT_EQ(FakeLogCount(lpCall), 0) << lpCall;
         EXPECT_EQ(FakeOpenHandles(), 0);
         EXPECT_TRUE(FileExists("BIOS.BAK"));
@@ -104,10 +107,10 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "ResumeThread 0x1001",
         "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1",
         "GetWindowThreadProcessId 0x1 -> 100",
+        "GetDlgItem 0x1 101 -> 0x2",
         "Sleep 10",
         "SendMessageTimeoutA 0x1 0 0 0 0 60000",
         "ShowWindowAsync 0x1 5",
-        "GetDlgItem 0x1 101 -> 0x2",
     };
     const std::vector<std::string> end = {
         "GetWindowTextA 0x1 520",
@@ -115,6 +118,7 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "EnumChildWindows 0x1 0",
         "EnableWindow 0x2 0",
         "EnableWindow 0x3 0",
+        "EnableWindow 0x1 1",  // the dialog's lock, once its button is disabled
         "SendMessageA 0x1 273 101 0",
         "SetWindowTextA 0x1|Vesmar WinKestrom",
         "EnumChildWindows 0x1 1",
@@ -122,10 +126,13 @@ TEST_F(FlasherTest, WholeRunInOrder)
         "EnableWindow 0x3 1",
         // Pressed at 1010: still running then and at 1110, ended at 1210.
         "WaitForSingleObject 0x1000 0",
+        "QueryInformationJobObject 0x30000 1",
         "Sleep 100",
         "WaitForSingleObject 0x1000 0",
+        "QueryInformationJobObject 0x30000 1",
         "Sleep 100",
         "WaitForSingleObject 0x1000 0",
+        "QueryInformationJobObject 0x30000 1",
         "Sleep 100",
         "CloseHandle 0x1000",
         "CloseHandle 0x1001",
@@ -208,7 +215,7 @@ TEST_F(FlasherTest, SearchCountAndPauses)
     AddDialog();
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
     EXPECT_EQ(FakeFindCount(), 1);
-    EXPECT_EQ(Find("Sleep 10"), Find("FindWindowExA") + 2);
+    EXPECT_EQ(Find("Sleep 10"), Find("FindWindowExA") + 3);
     EXPECT_EQ(Find("SendMessageTimeoutA"), Find("Sleep 10") + 1);
     // One pause after the search, the rest while the button stays pressable.
     const int nStablePauses = FLASHER_STABLE_MS / FLASHER_SEARCH_PAUSE_MS;
@@ -230,7 +237,7 @@ TEST_F(FlasherTest, SearchCountAndPauses)
         ASSERT_EQ(FakeLog()[nFirst + 1 + i], "Sleep 10") << i;
     }
     EXPECT_EQ(FakeLog()[nFirst + 1000], "FindWindowExA 0x0 #32770|Vesmar WinKestrom -> 0x1");
-    EXPECT_EQ(FakeLog()[nFirst + 1002], "Sleep 10");
+    EXPECT_EQ(FakeLog()[nFirst + 1003], "Sleep 10");
 }
 
 TEST_F(FlasherTest, WindowThatNeverAppears)
@@ -364,7 +371,7 @@ TEST_F(FlasherTest, OnlyButtonsAndEditBoxesAreSwitched)
             EXPECT_FALSE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
         for (HWND hControl : untouched)
             EXPECT_FALSE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
-        EXPECT_TRUE(FakeWindowEnabled(hGroup));
+        EXPECT_TRUE(FakeWindowEnabled(hGroup) && FakeWindowEnabled(hDialog));
         return 0;
     });
     EXPECT_EQ(RunFlasher(kTail), RC_SUCCESS);
@@ -380,7 +387,7 @@ TEST_F(FlasherTest, OnlyButtonsAndEditBoxesAreSwitched)
     for (HWND hControl : untouched)
         EXPECT_FALSE(FakeWindowEnabled(hControl)) << (uintptr_t)hControl;
     EXPECT_TRUE(FakeWindowEnabled(hGroup));
-    EXPECT_EQ(FakeLogCount("EnableWindow"), 2 * (int)switched.size());
+    EXPECT_EQ(FakeLogCount("EnableWindow"), 2 * (int)switched.size() + 2);  // and the dialog's lock
 }
 
 TEST_F(FlasherTest, CaptionAndControlsAroundTheCommand)
@@ -397,13 +404,15 @@ TEST_F(FlasherTest, CaptionAndControlsAroundTheCommand)
     int nRestore = Find("SetWindowTextA 0x1|Vesmar WinKestrom");
     ASSERT_GE(nSaved, 0);
     EXPECT_LT(nSaved, nBusy);
-    EXPECT_LT(nBusy, Find("EnableWindow"));
+    EXPECT_LT(nBusy, Find("EnableWindow 0x2"));
     EXPECT_LT(FindLast("EnableWindow"), Find("WaitForSingleObject"));
-    for (int i = Find("EnableWindow"); i >= 0; i = Find("EnableWindow", i + 1)) {
+    for (int i = Find("EnableWindow 0x2"); i >= 0; i = Find("EnableWindow", i + 1, false)) {
         bool bEnable = FakeLog()[(size_t)i].back() == '1';
+        if (FakeLog()[(size_t)i] == "EnableWindow 0x1 1")
+            continue;  // the dialog's lock, released before the command
         EXPECT_TRUE(bEnable ? i > nRestore : i < nSend) << FakeLog()[(size_t)i];
     }
-    EXPECT_EQ(FakeLogCount("EnableWindow"), 12);
+    EXPECT_EQ(FakeLogCount("EnableWindow"), 14);
     EXPECT_LT(nSend, nRestore);
 }
 
@@ -419,12 +428,14 @@ TEST_F(FlasherTest, WaitsForTheEnd)
         DWORD dwExitCode;
         DWORD dwDialogEndAtMs;   // 0: the dialog is the started process's own
         int nPolls;
+        DWORD dwHelperEndAtMs = 0;  // a helper that the flasher started to do the writing
     } cases[] = {
         {"the flasher runs until 2000", 2000, 0, 0, 11},
         {"an exit code that reads as still running", 1300, STILL_ACTIVE, 0, 4},
         {"a wrapper that ends at once, its flasher at 2000", 0, 0, 2000, 11},
         {"a wrapper that waits for its flasher", 3000, 0, 2000, 21},
         {"a wrapper that ends after its flasher, with 259", 2500, STILL_ACTIVE, 2000, 16},
+        {"a flasher that ends at 1300, its helper at 3000", 1300, 0, 0, 21, 3000},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lpName);
@@ -437,6 +448,8 @@ TEST_F(FlasherTest, WaitsForTheEnd)
         // the started one started.
         AddDialog("Vesmar WinKestrom", 1, TRUE,
                   c.dwDialogEndAtMs ? FakeAddProcess(100, c.dwDialogEndAtMs) : FAKE_LATEST_PROCESS);
+        if (c.dwHelperEndAtMs)
+            FakeAddProcess(100, c.dwHelperEndAtMs);
         WriteLeftovers();
         FakeOnSend([](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
             EXPECT_TRUE(FileExists("BIOS.BAK"));
@@ -455,6 +468,7 @@ TEST_F(FlasherTest, WaitsForTheEnd)
     // A wait that fails cannot hang: it reads as ended, and the rest still
     // happens.
     FakeReset();
+    FakeSetJobFailure(FAKE_JOB_CREATE_FAILS);
     QueueFlasher(FAKE_FOREVER, TRUE);
     AddDialog();
     WriteLeftovers();
@@ -664,7 +678,7 @@ TEST_F(OwnDialogTest, FlashButtonOfAnotherProgramDoesNotCount)
     HWND hForeign = FakeAddWindow("Button", "Flash BIOS", NULL, 0, TRUE, TRUE, 1, FAKE_OTHER_PROCESS);
     EXPECT_EQ(RunFlasher(kTail), RC_FLASH_BUTTON);
     EXPECT_EQ(FakeLogLines("FindWindowExA 0x0 Button|")[0], "FindWindowExA 0x0 Button|Flash BIOS -> " + Hex(hForeign));
-    EXPECT_EQ(FakeLogCount(("FindWindowExA " + Hex(hForeign) + " Button|Flash BIOS -> 0x0").c_str()), 1);
+    EXPECT_EQ(FakeLogCount(("FindWindowExA " + Hex(hForeign) + " Button|Flash BIOS -> 0x0").c_str()), 501);
     EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
     ExpectLeftAlone();
 
@@ -694,6 +708,7 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
         BOOL bFallback;       // no control 101: a top-level "Flash BIOS" button
         int nCode;
         DWORD dwDoneAt;       // pressed, or given up
+        std::function<void(HWND, HWND)> fnHabit = nullptr;  // what else the flasher, or its user, does
     } cases[] = {
         {"button, enabled after 30 ms", kButton, 0, 40, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1040},
         {"dialog behind a box of its own for 8 s", kDialog, 0, 8000, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 9000},
@@ -715,6 +730,28 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
         {"fallback button, enabled late", kButton, 0, 300, 0, FAKE_FOREVER, TRUE, RC_SUCCESS, 1300},
         {"fallback button never enabled", kButton, 0, FAKE_FOREVER, 0, FAKE_FOREVER, TRUE, RC_FLASH_BUTTON, 5010},
         {"fallback button hidden", kHidden, 0, FAKE_FOREVER, 0, FAKE_FOREVER, TRUE, RC_FLASH_BUTTON, 5010},
+        {"its user clicks Flash BIOS at 0.5 s: one flash, the launcher's", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE,
+         RC_SUCCESS, 1010, [](HWND, HWND hButton) { FakeSetEnabledAt(hButton, 500, TRUE, FAKE_CLICK); }},
+        {"dialog disabled under the launcher's lock, enabled again at 0.6 s", kDialog, 500, 600, 0, FAKE_FOREVER,
+         FALSE, RC_SUCCESS, 1600},
+        {"a box of its own without owner until 6.3 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 7300,
+         [](HWND, HWND) { FakeSetLifetime(FakeAddWindow("#32770", "Warning"), 0, 6300); }},
+        {"a box captioned as the dialog, shown until 3.5 s, the dialog from 3 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER,
+         FALSE, RC_SUCCESS, 4500, [](HWND hDialog, HWND) {
+             FakeSetLifetime(hDialog, 3000, FAKE_FOREVER);
+             FakeSetLifetime(FakeAddWindow("#32770", "Vesmar WinKestrom"), 0, 3500);
+         }},
+        {"busy 300 ms in every 500 until it quits at 75 s", 0, 0, FAKE_FOREVER, 0, 75000, FALSE, RC_FLASH_BUTTON,
+         60250, [](HWND h, HWND) { for (DWORD t = 0; t < 75000; t += 500) FakeSetBusyUntil(h, t + 300, t); }},
+        {"button enabled as an 8 s set-up in 200 ms pieces ends", kButton, 0, 8000, 0, FAKE_FOREVER, FALSE, RC_SUCCESS,
+         9039, [](HWND h, HWND) { for (DWORD t = 0; t < 8000; t += 201) FakeSetBusyUntil(h, t + 200, t); }},
+        {"button made 300 ms after the dialog", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1310,
+         [](HWND, HWND hButton) { FakeSetLifetime(hButton, 300, FAKE_FOREVER); }},
+        {"button made again at 0.5 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1500,
+         [](HWND hDialog, HWND hButton) {
+             FakeSetLifetime(hButton, 0, 500);
+             FakeSetLifetime(FakeAddWindow("Button", "Flash BIOS", hDialog, IDC_FLASH_BIOS), 500, FAKE_FOREVER);
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.lpName);
@@ -727,7 +764,7 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
         m_hButton = FakeAddWindow("Button", "Flash BIOS", c.bFallback ? NULL : hDialog,
                                   c.bFallback ? 0 : IDC_FLASH_BIOS, TRUE, !(c.nDisabled & kHidden));
         FakeSetBusyUntil(hDialog, c.dwSetUpUntil);
-        FakeSetGoneAt(hDialog, c.dwGoneAt);
+        FakeSetLifetime(hDialog, 0, c.dwGoneAt);
         std::vector<HWND> disabled;
         if (c.nDisabled & kButton)
             disabled.push_back(m_hButton);
@@ -738,10 +775,13 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
             if (c.dwEnabledAt != FAKE_FOREVER)
                 FakeSetEnabledAt(hWnd, c.dwEnabledAt, TRUE);
         }
+        if (c.fnHabit)
+            c.fnHabit(hDialog, m_hButton);
         DWORD dwPressedAt = 0;
+        int nFlashes = 0;
         FakeOnSend([&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-            dwPressedAt = GetTickCount();
-            return 0;
+            dwPressedAt = FakeNow();
+            return nFlashes++;
         });
         EXPECT_EQ(RunFlasher(kTail), c.nCode);
         // The flasher is asked first, then asked to show its dialog, whose
@@ -749,7 +789,7 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
         EXPECT_EQ(FakeLogCount("ShowWindow "), 0);
         int nShow = Find("ShowWindowAsync");
         if (c.dwSetUpUntil == FAKE_FOREVER) {
-            EXPECT_EQ(nShow, -1);
+            EXPECT_EQ(Find("SendMessageTimeoutA") + 1, nShow);
             EXPECT_EQ(FakeLogCount("IsWindowEnabled"), 0);
         } else {
             EXPECT_LT(Find("SendMessageTimeoutA"), nShow);
@@ -757,13 +797,14 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
         }
         if (c.nCode == RC_SUCCESS) {
             EXPECT_EQ(dwPressedAt, c.dwDoneAt);
-            EXPECT_EQ(FakeLogCount("SendMessageA"), 1);
+            EXPECT_EQ(nFlashes, 1);
             EXPECT_LT(FindLast("IsWindowEnabled"), Find("SetWindowTextA"));
             continue;
         }
-        // -5 with the flasher left exactly as it was: shown (if it answered), nothing else.
-        EXPECT_EQ(GetTickCount(), c.dwDoneAt);
-        EXPECT_EQ(FakeWindowVisible(hDialog), nShow >= 0);
+        // -5 with the flasher left as it was, its dialog shown and unlocked, nothing else.
+        EXPECT_EQ(FakeNow(), c.dwDoneAt);
+        EXPECT_TRUE(FakeWindowVisible(hDialog));
+        EXPECT_EQ(FakeWindowEnabled(hDialog), !(c.nDisabled & kDialog));
         EXPECT_EQ(FakeWindowText(hDialog), "Vesmar WinKestrom");
         for (HWND hWnd : disabled)
             EXPECT_FALSE(FakeWindowEnabled(hWnd));

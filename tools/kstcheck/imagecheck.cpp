@@ -65,10 +65,21 @@ void CheckImage()
 {
     std::string strImage = LoaderSettings.ImageFile;
     std::string strName = Quoted(strImage);
-    int nClass = ClassifyName(strImage.c_str());
-    if (LeavesPackage(nClass))
-        Report(LEVEL_WARNING, AREA_IMAGE,
-               Format("ImageFile %s %s: the package should carry its image", strName.c_str(), PathProblem(nClass)));
+    // Windows opens the name by the resolver: a name that leads out of the
+    // package reads a file of the build host here and none on the target.
+    int nClass = PackageNameClass(strImage.c_str());
+    if (nClass == PKGNAME_DOTS) {
+        Report(FK_DOTS_ELEMENT, AREA_IMAGE,
+               Format("%s %s: %s", strName.c_str(), PackageNameProblem(nClass),
+                      LauncherStop(STAGE_IMAGE, RC_IMAGE_OPEN).c_str()));
+        return;
+    }
+    if (nClass != PKGNAME_INSIDE) {
+        Report(FK_IMAGE_OUTSIDE, AREA_IMAGE,
+               Format("ImageFile %s %s: the package must carry its image, or on the target the launcher ends with %s",
+                      strName.c_str(), PackageNameProblem(nClass), LauncherStop(STAGE_IMAGE, RC_IMAGE_OPEN).c_str()));
+        return;
+    }
     PKGFILE file = FindPackageFile(strImage.c_str());
     NoteCaseDiffers(AREA_IMAGE, strName, file.strFound);
 
@@ -83,7 +94,7 @@ void CheckImage()
                             : file.nKind == PKG_DIRECTORY   ? "is a directory"
                             : file.nKind == PKG_UNREACHABLE ? "cannot be looked up on this host"
                                                             : "cannot be opened";
-        Report(LEVEL_ERROR, AREA_IMAGE,
+        Report(FK_IMAGE_MISSING, AREA_IMAGE,
                Format("%s %s: %s", strName.c_str(), lpWhy, LauncherStop(STAGE_IMAGE, RC_IMAGE_OPEN).c_str()));
         return;
     }
@@ -95,20 +106,20 @@ void CheckImage()
         if (bScanned && markers.llFirst >= 0)
             strWhy = Format("has its first marker \"-0000-\" at offset %s, with fewer than %d bytes before it",
                             OffsetText(markers.llFirst).c_str(), BVSIZE);
-        Report(LEVEL_ERROR, AREA_IMAGE,
+        Report(FK_IMAGE_NO_VERSION, AREA_IMAGE,
                Format("%s %s: %s", strName.c_str(), strWhy.c_str(), LauncherStop(STAGE_IMAGE, nCode).c_str()));
         return;
     }
     std::string strVersion = Quoted(szVersion);
     if (!bScanned || markers.llFirst < 0) {
-        Report(LEVEL_OK, AREA_IMAGE, Format("%s: version %s", strName.c_str(), strVersion.c_str()));
+        ReportOk(AREA_IMAGE, Format("%s: version %s", strName.c_str(), strVersion.c_str()));
         return;
     }
-    Report(LEVEL_OK, AREA_IMAGE,
+    ReportOk(AREA_IMAGE,
            Format("%s: version %s, marker at offset %s", strName.c_str(), strVersion.c_str(),
                   OffsetText(markers.llFirst).c_str()));
     if (markers.llOther >= 0)
-        Report(LEVEL_WARNING, AREA_IMAGE,
+        Report(FK_IMAGE_LATER_MARKER, AREA_IMAGE,
                Format("%s holds a later marker at offset %s with version %s: the launcher shows the first, %s",
                       strName.c_str(), OffsetText(markers.llOther).c_str(),
                       Quoted(ShownVersion(markers.abOther)).c_str(), strVersion.c_str()));

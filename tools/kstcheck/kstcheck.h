@@ -26,6 +26,17 @@ const char* PathProblem(int nClass);
 // in the package.
 BOOL LeavesPackage(int nClass);
 
+// Where a package name leads as Windows opens it (ResolvePackageName), for
+// the names the launcher opens (the image, the flasher): inside the package
+// (a ":" further on names a stream of a file there), empty, absolute, on a
+// drive, above the package, or through an element of dots alone ("..."),
+// which Windows programs cannot make and the launcher cannot open.
+enum { PKGNAME_INSIDE, PKGNAME_EMPTY, PKGNAME_ABSOLUTE, PKGNAME_DRIVE, PKGNAME_CLIMBS, PKGNAME_DOTS };
+int PackageNameClass(LPCSTR lpName);
+// The class in words: "is an absolute path", "climbs out of the package
+// with \"..\"" ...
+const char* PackageNameProblem(int nPackageClass);
+
 enum {
     PKG_MISSING,    // no such file
     PKG_FILE,
@@ -73,6 +84,11 @@ std::string FoldAscii(const std::string& strText);
 // directories as on Windows, and a name that does not exist as written
 // matches one that differs from it in letter case only, as on Windows.
 PKGFILE FindPackageFile(LPCSTR lpName);
+
+// TRUE for a file the system marks read-only (on Windows its attribute,
+// elsewhere no write permission for its owner), which a program cannot
+// delete.
+BOOL IsReadOnlyFile(const std::string& strPath);
 
 // 64-bit positions in a file.
 long long FileTell(FILE* pFile);
@@ -128,7 +144,10 @@ void CheckSettings();
 // leads there), or a directory (lpFlasher: the flasher's file name, or
 // NULL).
 void CheckBackupFile(LPCSTR lpFlasher);
+// The probe, and the answer file BV found in the package.
 void CheckProbe();
+// The launcher itself, which the package carries.
+void CheckLauncher();
 void CheckImage();
 // lpCommandLine: the command line the launcher would pass on. Leaves the
 // flasher's file name (as looked for) in *pstrFlasher, empty when none.
@@ -136,7 +155,7 @@ void CheckFlasher(LPCSTR lpCommandLine, std::string* pstrFlasher);
 
 // The whole run on the arguments (the program's name left out): the
 // findings on standard output, usage errors on standard error; the exit
-// code, 0, 1 or 2.
+// code, 0, 1, 2 or 3.
 int RunKstcheck(const std::vector<std::string>& args);
 
 #endif

@@ -106,12 +106,55 @@ BOOL HasShortNameShape(LPCSTR lpName)
     return FALSE;
 }
 
-// What two names of the package are compared by: the name Windows opens,
-// its short names expanded where the system has them, ASCII letter case
-// folded. A name that leaves the package is compared as written.
+int PackageNameClass(LPCSTR lpName)
+{
+    switch (ClassifyName(lpName)) {
+    case NAME_EMPTY:
+        return PKGNAME_EMPTY;
+    case NAME_ABSOLUTE:
+        return PKGNAME_ABSOLUTE;
+    case NAME_DRIVE:
+        return PKGNAME_DRIVE;
+    default:
+        break;
+    }
+    bool bFolderOnly;
+    std::vector<std::string> parts = ResolvePackageName(lpName, &bFolderOnly);
+    if (!parts.empty() && parts[0] == "..")
+        return PKGNAME_CLIMBS;
+    for (const std::string& strPart : parts)
+        if (strPart.find_first_not_of('.') == std::string::npos)
+            return PKGNAME_DOTS;
+    return PKGNAME_INSIDE;
+}
+
+const char* PackageNameProblem(int nPackageClass)
+{
+    switch (nPackageClass) {
+    case PKGNAME_EMPTY:
+        return PathProblem(NAME_EMPTY);
+    case PKGNAME_ABSOLUTE:
+        return PathProblem(NAME_ABSOLUTE);
+    case PKGNAME_DRIVE:
+        return PathProblem(NAME_DRIVE);
+    case PKGNAME_CLIMBS:
+        return PathProblem(NAME_CLIMBS);
+    case PKGNAME_DOTS:
+        return "holds an element of dots alone (\"...\"): Windows programs cannot make such a folder, and the "
+               "launcher cannot open it";
+    default:
+        return PathProblem(NAME_INSIDE);
+    }
+}
+
+// What two names of the package are compared by: the name Windows opens
+// (the one resolver for every name), its short names expanded where the
+// system has them, ASCII letter case folded. A name that leaves the
+// package is compared as written.
 static std::string ComparedName(LPCSTR lpName)
 {
-    if (ClassifyName(lpName) != NAME_INSIDE)
+    int nClass = PackageNameClass(lpName);
+    if (nClass != PKGNAME_INSIDE && nClass != PKGNAME_DOTS)
         return std::string("/") + FoldAscii(lpName);
     bool bFolderOnly;
     std::string strJoined;

@@ -104,9 +104,30 @@ static bool Convert(const char* lpTo, const char* lpFrom, const char* pIn, size_
                     size_t nUnit, bool bLossy)
 {
     pstrOut->clear();
-    iconv_t cd = iconv_open(lpTo, lpFrom);
-    if (cd == (iconv_t)-1)
-        return false;
+    // The findings convert a character at a time: the two conversions in
+    // use are kept open.
+    static struct {
+        std::string strTo, strFrom;
+        iconv_t cd;
+    } s_aOpen[2] = {{"", "", (iconv_t)-1}, {"", "", (iconv_t)-1}};
+    static int s_nNext;
+    iconv_t cd = (iconv_t)-1;
+    for (auto& open : s_aOpen)
+        if (open.cd != (iconv_t)-1 && open.strTo == lpTo && open.strFrom == lpFrom)
+            cd = open.cd;
+    if (cd == (iconv_t)-1) {
+        cd = iconv_open(lpTo, lpFrom);
+        if (cd == (iconv_t)-1)
+            return false;
+        auto& slot = s_aOpen[s_nNext];
+        s_nNext = 1 - s_nNext;
+        if (slot.cd != (iconv_t)-1)
+            iconv_close(slot.cd);
+        slot.strTo = lpTo;
+        slot.strFrom = lpFrom;
+        slot.cd = cd;
+    }
+    iconv(cd, NULL, NULL, NULL, NULL);
     bool bOk = true;
     char* pSource = const_cast<char*>(pIn);
     while (nIn > 0) {
@@ -127,7 +148,6 @@ static bool Convert(const char* lpTo, const char* lpFrom, const char* pIn, size_
         pSource += nSkip;
         nIn -= nSkip;
     }
-    iconv_close(cd);
     return bOk;
 }
 
@@ -153,6 +173,12 @@ std::string WideToAnsi(const std::u16string& strWide)
     if (!Convert(IconvName(g_uCodePage).c_str(), "UTF-16LE", strIn.data(), strIn.size(), &strOut, 2, true))
         return std::string(strWide.size(), '?');
     return strOut;
+}
+
+BOOL IsReadOnlyFile(const std::string& strPath)
+{
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR);
 }
 
 long long FileTell(FILE* pFile)

@@ -58,6 +58,12 @@ std::string WideToAnsi(const std::u16string& strWide)
     return WideToCodePage(g_uCodePage, wide.data(), wide.size());
 }
 
+BOOL IsReadOnlyFile(const std::string& strPath)
+{
+    DWORD dwAttributes = GetFileAttributesA(strPath.c_str());
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY);
+}
+
 long long FileTell(FILE* pFile)
 {
     return _ftelli64(pFile);

@@ -66,8 +66,12 @@ enum {
     KIND_KEY_AGAIN,
     KIND_LONG_LINE,
     KIND_ZERO_BYTE,
+    KIND_CR_LINE_END,
     KIND_COUNT
 };
+// The finding each kind is reported as.
+static const int g_anKindFindings[KIND_COUNT] = {FK_BEFORE_HEADER, FK_SECTION_CASE, FK_SECTION_AGAIN, FK_KEY_CASE,
+                                                 FK_KEY_AGAIN,     FK_LONG_LINE,    FK_ZERO_BYTE,     FK_CR_LINE_END};
 static LPCSTR const g_aKindSummaries[KIND_COUNT] = {
     "key lines before any section header",
     "sections named with other letter case",
@@ -76,12 +80,19 @@ static LPCSTR const g_aKindSummaries[KIND_COUNT] = {
     "keys that appear again",
     "lines longer than 255 bytes",
     "lines with a zero byte",
+    "carriage returns without a line feed",
 };
 
 enum { SECTION_UNSEEN, SECTION_READING, SECTION_PASSED };
 
+struct LINTFINDING {
+    int nKind;  // FK_...
+    UINT nLine;
+    std::string strText;
+};
+
 struct LINT {
-    std::vector<std::pair<int, std::string>> findings;  // level and text, in line order
+    std::vector<LINTFINDING> findings;  // in line order
     UINT nLines;
     BOOL bUtf16;
     UINT anCounts[KIND_COUNT];
@@ -102,13 +113,12 @@ struct LINT {
     std::string strSecond;
     UINT nZeroAt;
     BOOL bBeforeHeaderDone;
+    // The bytes as UTF-8: still valid, the continuation bytes due, the
+    // first line with a character beyond ASCII (0: none).
+    BOOL bUtf8Invalid;
+    int nUtf8Due;
+    UINT nUtf8Line;
 };
-
-static void Warn(LINT* pLint, int nKind, const std::string& strText)
-{
-    if (++pLint->anCounts[nKind] <= MAX_PER_KIND)
-        pLint->findings.emplace_back(LEVEL_WARNING, strText);
-}
 
 // The first bytes of a line for a finding, without its line feed.
 static std::string Shown(const char* lpText, size_t nLength)
@@ -118,6 +128,66 @@ static std::string Shown(const char* lpText, size_t nLength)
     if (nLength <= SHOWN_BYTES)
         return std::string(lpText, nLength);
     return std::string(lpText, SHOWN_BYTES) + "...";
+}
+
+static void Warn(LINT* pLint, int nKind, const std::string& strText)
+{
+    if (++pLint->anCounts[nKind] <= MAX_PER_KIND)
+        pLint->findings.push_back(LINTFINDING{g_anKindFindings[nKind], pLint->nLine, strText});
+}
+
+static void Add(LINT* pLint, int nFinding, const std::string& strText)
+{
+    pLint->findings.push_back(LINTFINDING{nFinding, pLint->nLine, strText});
+}
+
+// Follows the bytes as UTF-8 would read them.
+static void FollowUtf8(LINT* pLint, const char* lpBytes, UINT nBytes)
+{
+    for (UINT i = 0; i < nBytes && !pLint->bUtf8Invalid; i++) {
+        BYTE b = (BYTE)lpBytes[i];
+        if (pLint->nUtf8Due > 0) {
+            if ((b & 0xC0) != 0x80)
+                pLint->bUtf8Invalid = TRUE;
+            pLint->nUtf8Due--;
+            continue;
+        }
+        if (b < 0x80)
+            continue;
+        if (b >= 0xC2 && b <= 0xDF)
+            pLint->nUtf8Due = 1;
+        else if (b >= 0xE0 && b <= 0xEF)
+            pLint->nUtf8Due = 2;
+        else if (b >= 0xF0 && b <= 0xF4)
+            pLint->nUtf8Due = 3;
+        else
+            pLint->bUtf8Invalid = TRUE;
+        if (!pLint->nUtf8Line)
+            pLint->nUtf8Line = pLint->nLine;
+    }
+}
+
+// A carriage return not followed by a line feed is no line end for the
+// launcher's text mode: what comes after it on the line is read as part of
+// it (blanks and control bytes after it alone are trimmed away).
+static void LintCarriageReturns(LINT* pLint, const char* lpPiece, UINT nBytes, UINT nColumn)
+{
+    const char* lpZero = (const char*)memchr(lpPiece, 0, nBytes);
+    UINT nEnd = lpZero ? (UINT)(lpZero - lpPiece) : nBytes;
+    for (UINT i = 0; i < nEnd; i++) {
+        if (lpPiece[i] != '\r')
+            continue;
+        UINT k = i + 1;
+        while (k < nEnd && (lpPiece[k] == ' ' || (lpPiece[k] >= 0x09 && lpPiece[k] <= 0x0D)))
+            k++;
+        if (k == nEnd)
+            return;
+        Warn(pLint, KIND_CR_LINE_END,
+             Format("line %u: a carriage return without a line feed at byte %u ends no line for the launcher: it "
+                    "reads %s after it as part of this line",
+                    pLint->nLine, nColumn + i, Quoted(Shown(lpPiece + k, nEnd - k)).c_str()));
+        return;
+    }
 }
 
 static BOOL IsDoubleBytePage()
@@ -205,6 +275,11 @@ static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
 {
     UINT nColumn = pLint->nLineBytes + 1;
     pLint->nPieces++;
+    if (!pLint->bUtf16) {
+        BOOL bMark = pLint->bByteOrderMark && pLint->nLine == 1 && nColumn == 1;
+        FollowUtf8(pLint, lpPiece + (bMark ? 3 : 0), nBytes - (bMark ? 3 : 0));
+        LintCarriageReturns(pLint, lpPiece, nBytes, nColumn);
+    }
     if (!pLint->nZeroAt && !pLint->bUtf16) {
         const char* lpZero = (const char*)memchr(lpPiece, 0, nBytes);
         if (lpZero)
@@ -218,7 +293,7 @@ static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
     if (!pLint->bHighBytesNoted && !pLint->bUtf16 && !IsDoubleBytePage()) {
         for (UINT i = bMarkLine ? 3 : 0; i < nBytes; i++) {
             if ((BYTE)lpPiece[i] >= 0x80) {
-                pLint->findings.emplace_back(LEVEL_NOTE, Format("line %u holds bytes of 0x80 and above, read as code page %u: "
+                Add(pLint, FK_HIGH_BYTES, Format("line %u holds bytes of 0x80 and above, read as code page %u: "
                                               "use --code-page for a package meant for another",
                                               pLint->nLine, g_uCodePage));
                 pLint->bHighBytesNoted = TRUE;
@@ -235,13 +310,12 @@ static void LintPiece(LINT* pLint, const char* lpPiece, UINT nBytes)
         // of the line, which thus stands before any header: whatever it
         // holds, the launcher does not read it.
         if (pLint->bUtf16) {
-            pLint->findings.emplace_back(LEVEL_WARNING,
+            Add(pLint, FK_UTF16,
                                          "line 1: the file is UTF-16 text: the launcher reads 8-bit text only, "
                                          "in which every other byte of this one is zero");
             return;
         }
-        pLint->findings.emplace_back(
-            LEVEL_WARNING,
+        Add(pLint, FK_UTF8_MARK,
             szWork[3] == '['
                 ? Format("line 1: the file begins with a UTF-8 byte-order mark, which the launcher reads as part "
                          "of the line: %s is then no section header",
@@ -339,17 +413,24 @@ static BOOL LintSettings(LPCSTR lpPath, LINT* pLint)
         long long llAt = FileTell(pFile) - 1;
         if (getc(pFile) != EOF && FileSeek(pFile, 0, SEEK_END)) {
             long long llAfter = FileTell(pFile) - llAt - 1;
-            pLint->findings.emplace_back(LEVEL_WARNING,
+            pLint->findings.push_back(LINTFINDING{FK_END_BYTE, nLastLine,
                                          Format("line %u: a 0x1A byte at byte %lld of the file ends it for the "
                                                 "launcher: the %lld bytes after it are never read",
-                                                nLastLine, llAt + 1, llAfter));
+                                                nLastLine, llAt + 1, llAfter)});
         }
     }
     fclose(pFile);
     for (int nKind = 0; nKind < KIND_COUNT; nKind++)
         if (pLint->anCounts[nKind] > MAX_PER_KIND)
-            pLint->findings.emplace_back(LEVEL_WARNING, Format("%u more %s", pLint->anCounts[nKind] - MAX_PER_KIND,
-                                                                g_aKindSummaries[nKind]));
+            pLint->findings.push_back(LINTFINDING{g_anKindFindings[nKind], 0,
+                                                  Format("%u more %s", pLint->anCounts[nKind] - MAX_PER_KIND,
+                                                         g_aKindSummaries[nKind])});
+    if (!pLint->bUtf16 && !pLint->bByteOrderMark && !pLint->bUtf8Invalid && !pLint->nUtf8Due && pLint->nUtf8Line)
+        pLint->findings.push_back(LINTFINDING{
+            FK_UTF8_NO_MARK, pLint->nUtf8Line,
+            Format("line %u: the file is UTF-8 text without a byte-order mark: the launcher reads its letters beyond "
+                   "ASCII in code page %u, as other letters",
+                   pLint->nUtf8Line, g_uCodePage)});
     return TRUE;
 }
 
@@ -377,11 +458,11 @@ void CheckSettings()
     PKGFILE file = FindPackageFile(SETTINGS_FILE);
     if (file.nKind != PKG_FILE) {
         // The launcher stops; the other checks go on with the defaults.
-        Report(LEVEL_ERROR, AREA_SETTINGS,
+        Report(FK_SETTINGS_MISSING, AREA_SETTINGS,
                Format("%s %s: %s", SETTINGS_FILE, file.nKind == PKG_DIRECTORY ? "is a directory" : "is missing",
                       LauncherStop(STAGE_SETTINGS, RC_NOT_FOUND).c_str()));
         for (int k = 0; k < KEY_COUNT; k++)
-            Report(LEVEL_OK, AREA_SETTINGS,
+            ReportOk(AREA_SETTINGS,
                    Format("%s %s (default)", g_aKeys[k].lpKey, Quoted(SettingField(&g_aKeys[k])).c_str()));
         return;
     }
@@ -390,11 +471,11 @@ void CheckSettings()
     LINT* pLint = new LINT();
     BOOL bRead = LintSettings(file.strPath.c_str(), pLint);
     if (bRead)
-        Report(LEVEL_OK, AREA_SETTINGS,
+        ReportOk(AREA_SETTINGS,
                Format("%s: %u line%s, read as code page %u", SETTINGS_FILE, pLint->nLines,
                       pLint->nLines == 1 ? "" : "s", g_uCodePage));
     else
-        Report(LEVEL_WARNING, AREA_SETTINGS,
+        Report(FK_SETTINGS_UNREADABLE, AREA_SETTINGS,
                Format("%s cannot be read: the launcher uses the defaults", SETTINGS_FILE));
 
     // The values come from the launcher's own reads.
@@ -404,12 +485,12 @@ void CheckSettings()
         memset(szValue, 0, sizeof szValue);
         BOOL bFromFile = ReadIniValue(file.strPath.c_str(), g_aKeys[k].lpSection, g_aKeys[k].lpKey,
                                       szValue, SETTINGS_READ_SIZE) != 0;
-        Report(LEVEL_OK, AREA_SETTINGS,
+        ReportOk(AREA_SETTINGS,
                Format("%s %s (%s)", g_aKeys[k].lpKey, Quoted(SettingField(&g_aKeys[k])).c_str(),
                       SourceText(k, bFromFile).c_str()));
     }
-    for (const auto& finding : pLint->findings)
-        Report(finding.first, AREA_SETTINGS, finding.second);
+    for (const LINTFINDING& finding : pLint->findings)
+        Report(finding.nKind, AREA_SETTINGS, finding.strText, finding.nLine);
     delete pLint;
 }
 
@@ -418,8 +499,9 @@ void CheckBackupFile(LPCSTR lpFlasher)
     LPCSTR lpBackup = LoaderSettings.BackupFile;
     std::string strWhere;
     const KEYSOURCE& source = g_aSources[BackupFileKey()];
-    if (source.nLine && !source.bEmpty)
-        strWhere = Format("line %u: ", source.nLine);
+    UINT nLine = source.nLine && !source.bEmpty ? source.nLine : 0;
+    if (nLine)
+        strWhere = Format("line %u: ", nLine);
     // The launcher's own rule: it deletes a backup file only inside its folder.
     // It counts more elements as "..", so Windows may open inside the folder
     // a name the launcher counts as climbing out of it.
@@ -431,10 +513,11 @@ void CheckBackupFile(LPCSTR lpFlasher)
         if (nClass == NAME_CLIMBS && (parts.empty() || parts[0] != ".."))
             lpProblem = "climbs out of the package by the launcher's count, which takes an element of dots and "
                         "blanks for \"..\"";
-        Report(LEVEL_WARNING, AREA_SETTINGS,
+        Report(FK_BACKUP_OUTSIDE, AREA_SETTINGS,
                Format("%sBackupFile %s %s: the launcher deletes no file outside its folder and leaves this one in "
                       "place",
-                      strWhere.c_str(), Quoted(lpBackup).c_str(), lpProblem));
+                      strWhere.c_str(), Quoted(lpBackup).c_str(), lpProblem),
+               nLine);
         return;
     }
     // The launcher deletes the file after every flash, by whatever spelling
@@ -442,30 +525,43 @@ void CheckBackupFile(LPCSTR lpFlasher)
     struct {
         LPCSTR lpName;
         LPCSTR lpWhat;
-        LPCSTR lpDeletes;
+        int nKind;
     } aFiles[] = {
-        {SETTINGS_FILE, "the package's settings file", "deletes"},
-        {PROBE_PROGRAM, "the package's probe", "deletes"},
-        {LoaderSettings.ImageFile, "the package's image", "deletes"},
-        {lpFlasher, "the package's flasher", "deletes"},
-        {LAUNCHER_PROGRAM, "the launcher itself", "tries to delete"},
+        {SETTINGS_FILE, "the package's settings file", FK_BACKUP_PACKAGE_FILE},
+        {PROBE_PROGRAM, "the package's probe", FK_BACKUP_PACKAGE_FILE},
+        {LoaderSettings.ImageFile, "the package's image", FK_BACKUP_PACKAGE_FILE},
+        {lpFlasher, "the package's flasher", FK_BACKUP_PACKAGE_FILE},
+        {LAUNCHER_PROGRAM, "the launcher itself", FK_BACKUP_LAUNCHER},
     };
     for (const auto& file : aFiles) {
         if (file.lpName && SamePackageName(lpBackup, file.lpName)) {
-            Report(LEVEL_ERROR, AREA_SETTINGS,
+            Report(file.nKind, AREA_SETTINGS,
                    Format("%sBackupFile %s names %s: the launcher %s that file after every flash", strWhere.c_str(),
-                          Quoted(lpBackup).c_str(), file.lpWhat, file.lpDeletes));
+                          Quoted(lpBackup).c_str(), file.lpWhat,
+                          file.nKind == FK_BACKUP_LAUNCHER ? "tries to delete" : "deletes"),
+                   nLine);
             return;
         }
     }
-    if (bFolderOnly || FindPackageFile(lpBackup).nKind == PKG_DIRECTORY)
-        Report(LEVEL_WARNING, AREA_SETTINGS,
+    PKGFILE found = FindPackageFile(lpBackup);
+    if (found.nKind == PKG_FILE)
+        // Any other file the package ships (a DLL of the flasher, a
+        // readme) is gone after the first flash.
+        Report(FK_BACKUP_PACKAGE_FILE, AREA_SETTINGS,
+               Format("%sBackupFile %s names a file the package ships: the launcher deletes that file after every "
+                      "flash",
+                      strWhere.c_str(), Quoted(lpBackup).c_str()),
+               nLine);
+    else if (bFolderOnly || found.nKind == PKG_DIRECTORY)
+        Report(FK_BACKUP_DIRECTORY, AREA_SETTINGS,
                Format("%sBackupFile %s names a directory: the launcher deletes files only, so the backup is left "
                       "behind",
-                      strWhere.c_str(), Quoted(lpBackup).c_str()));
+                      strWhere.c_str(), Quoted(lpBackup).c_str()),
+               nLine);
     else if (!HostKnowsShortNames() && HasShortNameShape(lpBackup))
-        Report(LEVEL_WARNING, AREA_SETTINGS,
+        Report(FK_BACKUP_SHORT_NAME, AREA_SETTINGS,
                Format("%sBackupFile %s has the shape of a short name: this host cannot tell whether that is a "
                       "package file's short name, which the launcher would delete after every flash",
-                      strWhere.c_str(), Quoted(lpBackup).c_str()));
+                      strWhere.c_str(), Quoted(lpBackup).c_str()),
+               nLine);
 }

@@ -12,9 +12,12 @@
 // dialog is still set up for MS, handling no message meanwhile),
 // -setupdisable (that set-up ends by disabling Flash BIOS for good),
 // -setuptimer MS (that set-up runs from a timer MS after the dialog is up),
-// -gidatexit (writes WINKESTROM.GID again just before it ends).
+// -gidatexit (writes WINKESTROM.GID again just before it ends), -prebox MS
+// (before the dialog, a box captioned as the dialog, which its user answers
+// after MS).
 // Log: FLASHER.LOG in the current directory:
 //   CMDLINE <command line>         at the start
+//   BOX ANSWERED                   the box of -prebox is gone
 //   READY                          the dialog and its controls are made
 //   SELF ENABLE <id>|DIALOG        the flasher enables it on its own
 //   SETTEXT <caption>              the dialog's caption is set
@@ -60,6 +63,10 @@ static void SetUp()
     if (g_bSetUpDisables)
         EnableWindow(GetDlgItem(g_hDlg, 101), FALSE);
 }
+
+// The user of the -prebox box answers it.
+static BOOL CALLBACK AnswerBox(HWND hwnd, LPARAM) { return PostMessageA(hwnd, WM_COMMAND, IDOK, 0); }
+static VOID CALLBACK AnswerBoxes(HWND, UINT, UINT_PTR, DWORD) { EnumThreadWindows(GetCurrentThreadId(), AnswerBox, 0); }
 
 static BOOL CALLBACK LogChild(HWND hwnd, LPARAM)
 {
@@ -174,7 +181,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     DWORD dwDelay = 0, dwLife = 0;
     bool bHidden = false, bNo101 = false;
     int nButtonOffMs = -1, nDialogOffMs = -1;
-    int nSetUpTimerMs = -1;
+    int nSetUpTimerMs = -1, nPreBoxMs = -1;
     for (int i = 1; i < __argc; i++) {
         const char* a = __argv[i];
         bool bNext = i + 1 < __argc;
@@ -196,6 +203,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
             g_dwSetUpMs = (DWORD)atoi(__argv[++i]);
         else if (!strcmp(a, "-setuptimer") && bNext)
             nSetUpTimerMs = atoi(__argv[++i]);
+        else if (!strcmp(a, "-prebox") && bNext)
+            nPreBoxMs = atoi(__argv[++i]);
         else if (!strcmp(a, "-setupdisable"))
             g_bSetUpDisables = true;
         else if (!strcmp(a, "-gidatexit"))
@@ -213,6 +222,12 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
     fprintf(g_pLog, "CMDLINE %s\n", GetCommandLineA());
     fflush(g_pLog);
     Sleep(dwDelay);
+    if (nPreBoxMs >= 0) {
+        UINT_PTR nTimer = SetTimer(NULL, 0, (UINT)nPreBoxMs, AnswerBoxes);
+        MessageBoxA(NULL, "Do not switch the computer off while the BIOS is written.", lpCaption, MB_OK);
+        KillTimer(NULL, nTimer);
+        fputs("BOX ANSWERED\n", g_pLog);
+    }
 
     g_hDlg = CreateWindowExA(0, "#32770", lpCaption, WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 200, 150, 420,
                              260, NULL, NULL, hInstance, NULL);
