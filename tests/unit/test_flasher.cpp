@@ -737,9 +737,8 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
         {"a box of its own without owner until 6.3 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 7300,
          [](HWND, HWND) { FakeSetLifetime(FakeAddWindow("#32770", "Warning"), 0, 6300); }},
         {"a box captioned as the dialog, shown until 3.5 s, the dialog from 3 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER,
-         FALSE, RC_SUCCESS, 4500, [](HWND hDialog, HWND) {
-             FakeSetLifetime(hDialog, 3000, FAKE_FOREVER);
-             FakeSetLifetime(FakeAddWindow("#32770", "Vesmar WinKestrom"), 0, 3500);
+         FALSE, RC_SUCCESS, 4500, [](HWND h, HWND) {
+             FakeSetLifetime(h, 3000, FAKE_FOREVER); FakeSetLifetime(FakeAddWindow("#32770", "Vesmar WinKestrom"), 0, 3500);
          }},
         {"busy 300 ms in every 500 until it quits at 75 s", 0, 0, FAKE_FOREVER, 0, 75000, FALSE, RC_FLASH_BUTTON,
          60250, [](HWND h, HWND) { for (DWORD t = 0; t < 75000; t += 500) FakeSetBusyUntil(h, t + 300, t); }},
@@ -747,10 +746,8 @@ TEST_F(OwnDialogTest, ButtonIsPressedOnlyOnceItHasStayedPressable)
          9039, [](HWND h, HWND) { for (DWORD t = 0; t < 8000; t += 201) FakeSetBusyUntil(h, t + 200, t); }},
         {"button made 300 ms after the dialog", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1310,
          [](HWND, HWND hButton) { FakeSetLifetime(hButton, 300, FAKE_FOREVER); }},
-        {"button made again at 0.5 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1500,
-         [](HWND hDialog, HWND hButton) {
-             FakeSetLifetime(hButton, 0, 500);
-             FakeSetLifetime(FakeAddWindow("Button", "Flash BIOS", hDialog, IDC_FLASH_BIOS), 500, FAKE_FOREVER);
+        {"button made again at 0.5 s", 0, 0, FAKE_FOREVER, 0, FAKE_FOREVER, FALSE, RC_SUCCESS, 1500, [](HWND h, HWND b) {
+             FakeSetLifetime(b, 0, 500); FakeSetLifetime(FakeAddWindow("Button", "", h, IDC_FLASH_BIOS), 500, FAKE_FOREVER);
          }},
     };
     for (const auto& c : cases) {
